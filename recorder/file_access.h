@@ -1,0 +1,13 @@
+#ifndef QUORB_RECORDER_FILE_ACCESS_H
+#define QUORB_RECORDER_FILE_ACCESS_H
+
+#include <cstdio>
+
+// Opens `path` with the stdio `mode`, held exclusively: while the stream is open no other
+// program, and no other stream of this process, can open the same file through this function.
+// Returns 0 and sets `*stream`, or returns the error number and sets `*stream` to null. A file
+// someone else holds gives EACCES on every platform (the number a sharing violation gives on
+// Windows). An empty path gives EINVAL without touching the file system.
+int openExclusive(const char* path, const char* mode, std::FILE** stream) noexcept;
+
+#endif // QUORB_RECORDER_FILE_ACCESS_H

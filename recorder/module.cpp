@@ -1,0 +1,172 @@
+#include "module.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "file_access.h"
+
+namespace {
+
+// Records are little-endian on disk whatever the machine.
+void writeWord(std::FILE* file, uint32_t word) {
+  const unsigned char bytes[4] = {
+      static_cast<unsigned char>(word), static_cast<unsigned char>(word >> 8),
+      static_cast<unsigned char>(word >> 16), static_cast<unsigned char>(word >> 24)};
+  std::fwrite(bytes, 1, sizeof bytes, file); // write errors are not reported: nowhere to
+}
+
+} // namespace
+
+Module::Module(HostCallback hostCallback, void* hostHandle) noexcept
+    : ModuleBase(hostCallback, hostHandle) {
+  // The host may close an object it never opened; its fields must already mean "nothing open".
+  resetState();
+  hostPath[0] = '\0';
+  path[0] = '\0';
+  diagText[0] = '\0';
+}
+
+Module::~Module() { closeRecording(); }
+
+void Module::resetState() noexcept {
+  diagOpenResult = -1;
+  recOpenResult = -1;
+  recFile = nullptr;
+  diagFile = nullptr;
+  startPending = false;
+  paused = false;
+  startClock = 0;
+  pauseStartClock = 0;
+}
+
+void Module::closeRecording() noexcept {
+  if (recOpenResult == 0 && recFile != nullptr) std::fclose(recFile);
+  recFile = nullptr;
+}
+
+void Module::open() {
+  // A repeated open must not forget a recording that is still buffered.
+  closeRecording();
+  resetState();
+  ModuleBase::open();
+  callHost(HOST_NOTIFY_OPEN);
+  setProcessRoutine(&Module::processBlock, 0, 0, 0);
+}
+
+bool Module::getPinDescription(int32_t index, PinDescription* out) {
+  if (out == nullptr) return false;
+  switch (index) {
+  case PIN_MIDI_IN:
+    out->name = "MIDI In";
+    out->direction = PIN_IN;
+    out->type = PIN_MIDI;
+    out->flags = 0;
+    return true;
+  case PIN_REC:
+    out->name = "REC";
+    out->direction = PIN_IN;
+    out->type = PIN_ENUM;
+    out->variable = &rec;
+    out->defaultValue = "0";
+    out->extra = "range 0,1";
+    out->flags = 0;
+    return true;
+  case PIN_OUTFILE:
+    out->name = "OUTFILE";
+    out->direction = PIN_IN;
+    out->type = PIN_TEXT;
+    out->variable = &outFileText;
+    out->extra = "quorb";
+    out->flags = PIN_FLAG_FILENAME;
+    return true;
+  case PIN_DIAGNOSE:
+    out->name = "on D: DIAGNOSE.TXT";
+    out->direction = PIN_DIRECTION_3;
+    out->type = PIN_BOOL;
+    out->variable = &diagnose;
+    out->defaultValue = "false";
+    out->flags = 0;
+    return true;
+  default:
+    return false;
+  }
+}
+
+uint32_t Module::clockReading() { return static_cast<uint32_t>(callHost(HOST_GET_CLOCK)); }
+
+void Module::onPinStatus(Pin*) {
+  // Whichever pin changed, only a fresh status 1 on "OUTFILE" selects a file. A host holding
+  // fewer than three pins has no file pin to look at.
+  if (pins == nullptr || pinTableSize <= PIN_OUTFILE) return;
+  const Pin& filePin = pins[PIN_OUTFILE];
+  if (!filePin.filled() || filePin.status != 1) return;
+  selectFile();
+}
+
+void Module::selectFile() {
+  callHost(HOST_RESOLVE_FILENAME, PIN_OUTFILE, PATH_CAPACITY, hostPath);
+  // The host may fill every byte without a terminator.
+  hostPath[PATH_CAPACITY - 1] = '\0';
+  std::memcpy(path, hostPath, std::strlen(hostPath) + 1);
+
+  closeRecording();
+  const int result = openExclusive(path, "a+b", &recFile);
+  recOpenResult = result;
+
+  if (diagnose != 0) {
+    int length = std::snprintf(diagText, sizeof diagText, "err=%d %s\n", result, hostPath);
+    if (length >= 0) {
+      if (static_cast<size_t>(length) >= sizeof diagText) {
+        // Cut, but keep the line a line.
+        diagText[sizeof diagText - 2] = '\n';
+        diagText[sizeof diagText - 1] = '\0';
+      }
+      writeDiagnostic(diagText);
+    }
+  }
+
+  if (result == 0) {
+    startPending = true;
+    paused = false;
+  }
+}
+
+void Module::writeDiagnostic(const char* text) {
+  diagOpenResult = openExclusive(DIAGNOSTIC_LOG, "a+", &diagFile);
+  if (diagOpenResult != 0) return;
+  std::fputs(text, diagFile);
+  std::fclose(diagFile);
+  diagFile = nullptr;
+}
+
+void Module::onMidiData(uint32_t, uint32_t message, uint16_t) {
+  if (recOpenResult != 0 || recFile == nullptr) return;
+  if ((message & 0xF0u) == 0xF0u) return; // system messages are never recorded
+  if (rec != 1) return;
+  recordTime = clockReading() - startClock;
+  recordMessage = message;
+  writeWord(recFile, recordTime);
+  writeWord(recFile, recordMessage);
+}
+
+void QUORB_CALL Module::processBlock(ModuleBase* object) {
+  if (object == nullptr) return;
+  try {
+    Module& self = static_cast<Module&>(*object);
+    if (self.rec == 1) {
+      if (self.startPending) {
+        self.startClock = self.clockReading();
+        self.paused = false;
+        self.startPending = false;
+      }
+      if (self.paused) {
+        self.paused = false;
+        self.startClock += self.clockReading() - self.pauseStartClock;
+      }
+    } else if (!self.startPending && !self.paused) {
+      self.pauseStartClock = self.clockReading();
+      self.paused = true;
+    }
+  } catch (...) {
+  }
+}

@@ -1,0 +1,80 @@
+#include "test_host.h"
+
+#include <algorithm>
+#include <cstring>
+
+int32_t QUORB_CALL TestHost::callback(ModuleRecord* record, int32_t opcode, int32_t index,
+                                      int32_t value, void* ptr, float opt) {
+  auto* host = static_cast<TestHost*>(record->hostHandle);
+  host->calls.push_back({record, opcode, index, value, ptr, opt});
+  switch (opcode) {
+  case HOST_GET_CLOCK:
+    return static_cast<int32_t>(host->clock);
+  case HOST_GET_PIN_COUNT:
+    return host->pinCount;
+  case HOST_GET_PIN_VALUE:
+    return index >= 0 && static_cast<size_t>(index) < host->pinValues.size()
+               ? host->pinValues[static_cast<size_t>(index)]
+               : 0;
+  case HOST_RESOLVE_FILENAME: {
+    if (ptr == nullptr || value <= 0) return 0;
+    auto* buffer = static_cast<char*>(ptr);
+    const size_t capacity = static_cast<size_t>(value);
+    if (host->terminatePath) {
+      const size_t n = std::min(host->resolvedPath.size(), capacity - 1);
+      std::memcpy(buffer, host->resolvedPath.data(), n);
+      buffer[n] = '\0';
+    } else {
+      // A careless host: every byte filled, no terminator anywhere.
+      for (size_t i = 0; i < capacity; ++i)
+        buffer[i] = host->resolvedPath.empty() ? 'x'
+                                               : host->resolvedPath[i % host->resolvedPath.size()];
+    }
+    return 1;
+  }
+  default:
+    return 0;
+  }
+}
+
+size_t TestHost::count(int32_t opcode) const {
+  return static_cast<size_t>(std::count_if(calls.begin(), calls.end(),
+                                           [&](const HostCall& c) { return c.opcode == opcode; }));
+}
+
+std::vector<HostCall> TestHost::callsOf(int32_t opcode) const {
+  std::vector<HostCall> out;
+  for (const HostCall& c : calls)
+    if (c.opcode == opcode) out.push_back(c);
+  return out;
+}
+
+intptr_t HostedModule::dispatch(int32_t opcode, int32_t index, int32_t value, void* ptr,
+                                float opt) {
+  return record_->dispatcher(record_, opcode, index, value, ptr, opt);
+}
+
+intptr_t HostedModule::close() {
+  const intptr_t result = dispatch(MOD_CLOSE);
+  record_ = nullptr;
+  return result;
+}
+
+void HostedModule::event(HostEvent event) { record_->eventHandler(record_->object, &event); }
+
+void HostedModule::pinStatus(intptr_t pin, int32_t status) {
+  event(HostEvent{0, EVENT_PIN_STATUS, status, 0, pin});
+}
+
+void HostedModule::midi(uint32_t message, uint32_t firstWord, uint32_t shortValue) {
+  event(HostEvent{firstWord, EVENT_MIDI, static_cast<int32_t>(message), shortValue, 0});
+}
+
+void HostedModule::block() { record_->process(record_->object); }
+
+PinDescription HostedModule::describe(int32_t index) {
+  PinDescription description;
+  std::memset(&description, 0, sizeof description);
+  dispatch(MOD_GET_PIN_DESCRIPTION, index, 0, &description);
+  return description;
+}

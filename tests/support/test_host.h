@@ -1,0 +1,67 @@
+#ifndef QUORB_TESTS_TEST_HOST_H
+#define QUORB_TESTS_TEST_HOST_H
+
+// The host's side of the boundary, played from a script: it answers the module's callback
+// (clock, pin count, pin values, resolved path), records every call, and drives one module
+// object through its ModuleRecord only, the way the host does.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host_interface.h"
+
+struct HostCall {
+  ModuleRecord* record;
+  int32_t opcode;
+  int32_t index;
+  int32_t value;
+  void* ptr;
+  float opt;
+};
+
+class TestHost {
+public:
+  // The callback handed to makeModule; finds its TestHost through record->hostHandle.
+  static int32_t QUORB_CALL callback(ModuleRecord* record, int32_t opcode, int32_t index,
+                                     int32_t value, void* ptr, float opt);
+
+  // Script.
+  uint32_t clock = 0;
+  int32_t pinCount = 4;
+  std::string resolvedPath;        // what HOST_RESOLVE_FILENAME writes
+  bool terminatePath = true;       // false: fill the whole buffer and leave out the NUL
+  std::vector<int32_t> pinValues;  // HOST_GET_PIN_VALUE answers by index (0 past the end)
+
+  // What the module asked.
+  std::vector<HostCall> calls;
+  size_t count(int32_t opcode) const;
+  std::vector<HostCall> callsOf(int32_t opcode) const;
+};
+
+// One module object as the host sees it: its record and nothing else.
+class HostedModule {
+public:
+  explicit HostedModule(ModuleRecord* record) : record_(record) {}
+
+  ModuleRecord* record() const { return record_; }
+  intptr_t dispatch(int32_t opcode, int32_t index = 0, int32_t value = 0, void* ptr = nullptr,
+                    float opt = 0.0f);
+  void open() { dispatch(MOD_OPEN); }
+  intptr_t close(); // destroys the object; the record is dead afterwards
+  void event(HostEvent event);
+  void pinStatus(intptr_t pin, int32_t status);
+  void midi(uint32_t message, uint32_t firstWord = 0, uint32_t shortValue = 0);
+  void block(); // one audio block: the current process routine
+
+  // Pin variables, reached through the descriptions the module hands out, as the host does.
+  PinDescription describe(int32_t index);
+  template <typename T> void setPin(int32_t index, T value) {
+    *static_cast<T*>(describe(index).variable) = value;
+  }
+
+private:
+  ModuleRecord* record_;
+};
+
+#endif // QUORB_TESTS_TEST_HOST_H
