@@ -14,8 +14,7 @@
 extern "C" {
 
 QUORB_EXPORT int32_t QUORB_CALL getModuleProperties(int32_t index, ModuleInfo* info) noexcept;
-QUORB_EXPORT ModuleRecord* QUORB_CALL makeModule(int32_t index, int32_t kind,
-                                                 HostCallback callback,
+QUORB_EXPORT ModuleRecord* QUORB_CALL makeModule(int32_t index, int32_t kind, HostCallback callback,
                                                  void* hostHandle) noexcept;
 
 // Describes module type `index` (only 0 exists). interfaceVersion is written whatever the index,

@@ -46,19 +46,19 @@ private:
   uint32_t clockReading();
 
   // Pin variables, written by the host through the addresses getPinDescription hands out.
-  int16_t rec = 0;                // "REC": 1 records
-  char* outFileText = nullptr;    // "OUTFILE": never read; the host resolves the path for us
+  int16_t rec = 0;             // "REC": 1 records
+  char* outFileText = nullptr; // "OUTFILE": never read; the host resolves the path for us
   // "on D: DIAGNOSE.TXT": the host's 8-bit bool. Held as a byte because any non-zero value the
   // host writes means on, and a bool holding other than 0 or 1 is not a valid bool.
   uint8_t diagnose = 0;
 
-  int32_t diagOpenResult = -1;    // last log open: 0, an error number, or -1 before any
-  int32_t recOpenResult = -1;     // 0 exactly while recFile is open
+  int32_t diagOpenResult = -1; // last log open: 0, an error number, or -1 before any
+  int32_t recOpenResult = -1;  // 0 exactly while recFile is open
   std::FILE* recFile = nullptr;
-  std::FILE* diagFile = nullptr;  // open only while writeDiagnostic runs
-  bool startPending = false;      // file just opened; time 0 taken at the first block with REC 1
+  std::FILE* diagFile = nullptr; // open only while writeDiagnostic runs
+  bool startPending = false;     // file just opened; time 0 taken at the first block with REC 1
   bool paused = false;
-  uint32_t startClock = 0;        // clock reading that counts as time 0, moved on by pauses
+  uint32_t startClock = 0; // clock reading that counts as time 0, moved on by pauses
   uint32_t recordTime = 0;
   uint32_t recordMessage = 0;
   uint32_t pauseStartClock = 0;

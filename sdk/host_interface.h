@@ -53,9 +53,8 @@ enum : int32_t {
 
 // Dispatcher: the host's opcodes (ModuleOp). Pointer-width result because MOD_GET_PROCESS_SLOT
 // answers with an address; on 32-bit targets this is the host's int32.
-typedef intptr_t(QUORB_CALL* ModuleDispatcher)(ModuleRecord* record, int32_t opcode,
-                                               int32_t index, int32_t value, void* ptr,
-                                               float opt);
+typedef intptr_t(QUORB_CALL* ModuleDispatcher)(ModuleRecord* record, int32_t opcode, int32_t index,
+                                               int32_t value, void* ptr, float opt);
 
 struct HostEvent;
 // Event entry. Its first argument is the module object itself (ModuleRecord.object), not the
@@ -109,14 +108,14 @@ struct ProcessSlotReply {
 // ModuleOp: the dispatcher's opcodes. Any other code is ignored with result 0.
 typedef int32_t ModuleOp;
 enum : int32_t {
-  MOD_OPEN = 0,                 // -> 0; builds the pin table
-  MOD_CLOSE = 1,                // -> 1; the object is destroyed, the record dead afterwards
-  MOD_SET_SAMPLE_RATE = 2,      // opt: rate -> 0
-  MOD_SET_BLOCK_SIZE = 3,       // value: size -> 0
-  MOD_GET_PIN_DESCRIPTION = 6,  // index, ptr: PinDescription* -> 1 if described, else 0
-  MOD_HOOK_8 = 8,               // -> 0
-  MOD_HOOK_12 = 12,             // -> 0
-  MOD_GET_PROCESS_SLOT = 13,    // -> address of the shared ProcessSlotReply
+  MOD_OPEN = 0,                // -> 0; builds the pin table
+  MOD_CLOSE = 1,               // -> 1; the object is destroyed, the record dead afterwards
+  MOD_SET_SAMPLE_RATE = 2,     // opt: rate -> 0
+  MOD_SET_BLOCK_SIZE = 3,      // value: size -> 0
+  MOD_GET_PIN_DESCRIPTION = 6, // index, ptr: PinDescription* -> 1 if described, else 0
+  MOD_HOOK_8 = 8,              // -> 0
+  MOD_HOOK_12 = 12,            // -> 0
+  MOD_GET_PROCESS_SLOT = 13,   // -> address of the shared ProcessSlotReply
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -196,18 +195,18 @@ struct ModuleInfo {
 
 // The two functions a module library exports, under these unadorned names.
 typedef int32_t(QUORB_CALL* GetModulePropertiesFn)(int32_t index, ModuleInfo* info);
-typedef ModuleRecord*(QUORB_CALL* MakeModuleFn)(int32_t index, int32_t kind,
-                                               HostCallback callback, void* hostHandle);
+typedef ModuleRecord*(QUORB_CALL* MakeModuleFn)(int32_t index, int32_t kind, HostCallback callback,
+                                                void* hostHandle);
 
 } // extern "C"
 
 // ---------------------------------------------------------------------------------------------
 // Layout pins. 32-bit column: the host's layout. 64-bit column: natural layout.
-#define QUORB_LAYOUT(type, field, off32, off64)                                                  \
-  static_assert(offsetof(type, field) == (sizeof(void*) == 4 ? (off32) : (off64)),             \
+#define QUORB_LAYOUT(type, field, off32, off64)                                                    \
+  static_assert(offsetof(type, field) == (sizeof(void*) == 4 ? (off32) : (off64)),                 \
                 #type "." #field " is not where the host expects it")
-#define QUORB_SIZE(type, size32, size64)                                                         \
-  static_assert(sizeof(type) == (sizeof(void*) == 4 ? (size32) : (size64)),                    \
+#define QUORB_SIZE(type, size32, size64)                                                           \
+  static_assert(sizeof(type) == (sizeof(void*) == 4 ? (size32) : (size64)),                        \
                 "sizeof(" #type ") is not what the host expects")
 
 static_assert(sizeof(void*) == 4 || sizeof(void*) == 8, "32- or 64-bit targets only");

@@ -72,8 +72,7 @@ void ModuleBase::setProcessRoutine(ProcessRoutine routine, int32_t adjust1, int3
   callHost(HOST_PROCESS_CHANGED);
 }
 
-intptr_t ModuleBase::dispatch(int32_t opcode, int32_t index, int32_t value, void* ptr,
-                              float opt) {
+intptr_t ModuleBase::dispatch(int32_t opcode, int32_t index, int32_t value, void* ptr, float opt) {
   switch (opcode) {
   case MOD_OPEN:
     open();

@@ -20,26 +20,26 @@ public:
   ModuleBase& operator=(const ModuleBase&) = delete;
 
   // Virtual operations, in the host's slot order, with the base behaviour in the comments.
-  virtual void onPinStatus(Pin* pin);                               // nothing
-  virtual void handleEvent(HostEvent* event);                       // event routing
+  virtual void onPinStatus(Pin* pin);         // nothing
+  virtual void handleEvent(HostEvent* event); // event routing
   virtual intptr_t dispatch(int32_t opcode, int32_t index, int32_t value, void* ptr,
-                            float opt);                             // the ModuleOp table
-  virtual void open();                                              // builds the pin table
-  virtual void close();                                             // nothing
-  virtual void reservedHook6(int32_t, int32_t);                     // never called
+                            float opt);         // the ModuleOp table
+  virtual void open();                          // builds the pin table
+  virtual void close();                         // nothing
+  virtual void reservedHook6(int32_t, int32_t); // never called
   virtual void setSampleRate(float rate);
   virtual void setBlockSize(int32_t size);
   virtual float getSampleRate();
   virtual int32_t getBlockSize();
   // Fills only the fields the pin uses; must leave `out` untouched for an index it does not
   // describe (-1 included) and return false.
-  virtual bool getPinDescription(int32_t index, PinDescription* out); // false
-  virtual bool reservedQuery12(void*);                                // false
-  virtual bool reservedQuery13(void*);                                // false
-  virtual void onOpcode8();                                           // nothing
-  virtual void onOpcode8Index(int32_t index);                         // nothing
+  virtual bool getPinDescription(int32_t index, PinDescription* out);                 // false
+  virtual bool reservedQuery12(void*);                                                // false
+  virtual bool reservedQuery13(void*);                                                // false
+  virtual void onOpcode8();                                                           // nothing
+  virtual void onOpcode8Index(int32_t index);                                         // nothing
   virtual void onMidiData(uint32_t firstWord, uint32_t message, uint16_t shortValue); // nothing
-  virtual void onOpcode12(int32_t value, int32_t index, void* ptr);   // nothing
+  virtual void onOpcode12(int32_t value, int32_t index, void* ptr);                   // nothing
 
   // The object's handle for the host.
   ModuleRecord* hostRecord() noexcept { return &record; }
@@ -60,15 +60,14 @@ protected:
                    float opt = 0.0f);
 
   // Installs a process routine and tells the host (HOST_PROCESS_CHANGED) when it really changed.
-  void setProcessRoutine(ProcessRoutine routine, int32_t adjust1, int32_t adjust2,
-                         int32_t adjust3);
+  void setProcessRoutine(ProcessRoutine routine, int32_t adjust1, int32_t adjust2, int32_t adjust3);
 
   HostCallback callback;
   ModuleRecord record;
   float sampleRate = 44100.0f;
   int32_t blockSize = 1024;
-  Pin* pins = nullptr;       // null until open builds the table
-  int32_t pinTableSize = 0;  // entries in `pins`
+  Pin* pins = nullptr;      // null until open builds the table
+  int32_t pinTableSize = 0; // entries in `pins`
   ProcessSlot processSlot;
 
 private:

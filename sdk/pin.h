@@ -26,10 +26,10 @@ public:
   int32_t status = 0; // latest EVENT_PIN_STATUS value; a 1 is cleared once it has been handled
   PinType type = 0;
   union LocalValue {
-    int16_t enumValue;  // PIN_ENUM
-    uint8_t boolValue;  // PIN_BOOL
-    int32_t intValue;   // PIN_TYPE_5, PIN_TYPE_8, and the zero of pins with a module variable
-    float floatValue;   // PIN_FLOAT
+    int16_t enumValue; // PIN_ENUM
+    uint8_t boolValue; // PIN_BOOL
+    int32_t intValue;  // PIN_TYPE_5, PIN_TYPE_8, and the zero of pins with a module variable
+    float floatValue;  // PIN_FLOAT
   } localValue{};
 };
 

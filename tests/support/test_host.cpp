@@ -27,8 +27,8 @@ int32_t QUORB_CALL TestHost::callback(ModuleRecord* record, int32_t opcode, int3
     } else {
       // A careless host: every byte filled, no terminator anywhere.
       for (size_t i = 0; i < capacity; ++i)
-        buffer[i] = host->resolvedPath.empty() ? 'x'
-                                               : host->resolvedPath[i % host->resolvedPath.size()];
+        buffer[i] =
+            host->resolvedPath.empty() ? 'x' : host->resolvedPath[i % host->resolvedPath.size()];
     }
     return 1;
   }

@@ -29,9 +29,9 @@ public:
   // Script.
   uint32_t clock = 0;
   int32_t pinCount = 4;
-  std::string resolvedPath;        // what HOST_RESOLVE_FILENAME writes
-  bool terminatePath = true;       // false: fill the whole buffer and leave out the NUL
-  std::vector<int32_t> pinValues;  // HOST_GET_PIN_VALUE answers by index (0 past the end)
+  std::string resolvedPath;       // what HOST_RESOLVE_FILENAME writes
+  bool terminatePath = true;      // false: fill the whole buffer and leave out the NUL
+  std::vector<int32_t> pinValues; // HOST_GET_PIN_VALUE answers by index (0 past the end)
 
   // What the module asked.
   std::vector<HostCall> calls;
