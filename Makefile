@@ -1,20 +1,24 @@
-# Wraps the CMake presets. `make demo` and `make test` install what the machine lacks first.
-.PHONY: deps configure build demo test clean
+# Wraps the CMake presets. Every target installs what the machine lacks first.
+.PHONY: deps demo test sanitize clean
 
 deps:
 	@tools/install-deps.sh
 
-configure: deps
+demo: deps
 	cmake --preset native
-
-build: configure
 	cmake --build --preset native
-
-demo: build
 	@echo "Built build/native/library/QUORB_REC_M.so and the tests."
 
-test: build
+test: deps
+	cmake --preset native
+	cmake --build --preset native
 	ctest --preset native
+
+# The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
+sanitize: deps
+	cmake --preset sanitize
+	cmake --build --preset sanitize
+	ctest --preset sanitize
 
 clean:
 	rm -rf build

@@ -1,0 +1,106 @@
+#ifndef QUORB_TESTS_E2E_RECORDER_RIG_H
+#define QUORB_TESTS_E2E_RECORDER_RIG_H
+
+// One recorder object from the built module file, driven as the host drives it.
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "module_library.h"
+#include "scratch_dir.h"
+#include "test_host.h"
+
+enum : int32_t { PIN_MIDI_IN = 0, PIN_REC = 1, PIN_OUTFILE = 2, PIN_DIAGNOSE = 3 };
+
+inline const char* const LOG_NAME = "D:\\DIAGNOSE.TXT";
+
+inline ModuleRecord* makeRecorder(TestHost& host) {
+  ModuleLibrary& library = ModuleLibrary::built();
+  EXPECT_TRUE(library.loaded()) << library.error();
+  ModuleRecord* record = library.makeModule(0, 1, &TestHost::callback, &host);
+  EXPECT_NE(nullptr, record);
+  return record;
+}
+
+class Recorder {
+public:
+  explicit Recorder(int32_t hostPins = 4) : module(open(host, hostPins)) {}
+  ~Recorder() {
+    if (module.record() != nullptr) module.close();
+  }
+
+  void at(uint32_t clock) { host.clock = clock; }
+  void rec(int16_t value) { module.setPin<int16_t>(PIN_REC, value); }
+  void diagnose(uint8_t on) { module.setPin<uint8_t>(PIN_DIAGNOSE, on); }
+  void choose(const std::string& path) {
+    host.resolvedPath = path;
+    module.pinStatus(PIN_OUTFILE, 1);
+  }
+  void block() { module.block(); }
+  // The event's other words carry junk: the recorder must take its time from the clock alone.
+  void midi(uint32_t message) { module.midi(message, 0xDEADBEEF, 0xFFFF); }
+  void close() { module.close(); }
+
+  // Plays a script of blank-separated steps, files named relative to `dir`:
+  //   @N clock   rec=N   diag=N   file=NAME (file= is the empty path)   blk   m=WORD
+  //   reopen (a second MOD_OPEN)   close   size=N (asserts take.quorb's size on disk now)
+  void play(const std::string& script, const ScratchDir& dir) {
+    std::istringstream steps(script);
+    for (std::string step; steps >> step;) {
+      const size_t eq = step.find('=');
+      const std::string key = step.substr(0, eq);
+      const std::string arg = eq == std::string::npos ? "" : step.substr(eq + 1);
+      auto number = [&](const std::string& text) { return uint32_t(std::stoul(text, nullptr, 0)); };
+      if (key[0] == '@')
+        at(number(key.substr(1)));
+      else if (key == "rec")
+        rec(int16_t(number(arg)));
+      else if (key == "diag")
+        diagnose(uint8_t(number(arg)));
+      else if (key == "file")
+        choose(arg.empty() ? "" : dir.path(arg));
+      else if (key == "blk")
+        block();
+      else if (key == "m")
+        midi(number(arg));
+      else if (key == "reopen")
+        module.open();
+      else if (key == "close")
+        close();
+      else if (key == "size")
+        EXPECT_EQ(number(arg), readBytes(dir.path("take.quorb")).size());
+      else
+        ADD_FAILURE() << "unknown step " << step;
+    }
+  }
+
+  TestHost host;
+  HostedModule module;
+
+private:
+  static HostedModule open(TestHost& host, int32_t pins) {
+    host.pinCount = pins;
+    HostedModule module(makeRecorder(host));
+    module.open();
+    return module;
+  }
+};
+
+using Record = std::pair<uint32_t, uint32_t>; // time, message
+
+inline std::vector<Record> records(const std::vector<uint8_t>& bytes, size_t from = 0) {
+  auto word = [&](size_t at) {
+    return uint32_t(bytes[at]) | uint32_t(bytes[at + 1]) << 8 | uint32_t(bytes[at + 2]) << 16 |
+           uint32_t(bytes[at + 3]) << 24;
+  };
+  std::vector<Record> out;
+  for (size_t at = from; at + 8 <= bytes.size(); at += 8)
+    out.emplace_back(word(at), word(at + 4));
+  return out;
+}
+
+#endif // QUORB_TESTS_E2E_RECORDER_RIG_H

@@ -1,0 +1,155 @@
+// The recording file as the host's patch produces it: capture, pauses, time bases and files.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+
+#include "recorder_rig.h"
+
+namespace {
+
+class Recording : public ::testing::Test {
+protected:
+  ScratchDir scratch;
+  std::string take = scratch.path("take.quorb");
+};
+
+TEST_F(Recording, MessageAt480TicksIsTheDocumentedEightBytes) {
+  Recorder r;
+  r.play("@1000 file=take.quorb rec=1 blk @1480 m=0x00403C90 close", scratch);
+  EXPECT_EQ((std::vector<uint8_t>{0xE0, 0x01, 0x00, 0x00, 0x90, 0x3C, 0x40, 0x00}),
+            readBytes(take));
+}
+
+struct Scenario {
+  const char* what;
+  const char* script; // played on one recorder, then closed
+  std::vector<Record> take;
+};
+
+TEST_F(Recording, TimeBasesAcrossPausesAndRecordings) {
+  const Scenario scenarios[] = {
+      {"a pause is cut out; paused messages are dropped and blocks keep the pause's start",
+       "file=take.quorb rec=1 blk @100 m=0x90 rec=0 blk @300 m=0x91 blk @600 rec=1 blk @610 m=0x92",
+       {{100, 0x90}, {110, 0x92}}},
+      {"REC 0 at the open: no pause begins, the time base starts with the first REC 1 block",
+       "rec=0 file=take.quorb @100 blk m=0x90 @200 blk @3000 rec=1 blk @3010 m=0x91",
+       {{10, 0x91}}},
+      {"choosing the same file again appends a recording whose time restarts",
+       "@10 file=take.quorb rec=1 blk @510 m=0x90 @9000 file=take.quorb blk @9003 m=0x80",
+       {{500, 0x90}, {3, 0x80}}},
+      {"before the first block the object's first recording counts from clock 0",
+       "@700 file=take.quorb rec=1 m=0x80 blk @800 m=0x81",
+       {{700, 0x80}, {100, 0x81}}},
+      {"REC back to 1 before the next block: the message still carries the pause",
+       "file=take.quorb rec=1 blk @100 rec=0 blk @600 rec=1 m=0x82 blk m=0x83",
+       {{600, 0x82}, {100, 0x83}}},
+      {"a new recording before its first block counts from the old time 0, pauses included",
+       "@50 file=take.quorb rec=1 blk rec=0 @100 blk @300 rec=1 blk @5000 file=take.quorb m=0x84 "
+       "blk @5007 m=0x85",
+       {{4750, 0x84}, {7, 0x85}}},
+      {"the clock wraps modulo 2^32, pauses across the wrap included",
+       "@0xFFFFFF00 file=take.quorb rec=1 blk @0x10 m=0x90 rec=0 blk @0x7FFFFFFF rec=1 blk "
+       "@0x80000004 m=0x91",
+       {{0x110, 0x90}, {0x115, 0x91}}},
+      {"a failed open closes the old file at once and nothing more is written",
+       "file=take.quorb rec=1 blk m=0x90 file=missing/next.quorb size=8 blk m=0x91",
+       {{0, 0x90}}},
+      {"an empty path fails too",
+       "file=take.quorb rec=1 blk m=0x90 file= size=8 blk m=0x91",
+       {{0, 0x90}}},
+      {"a repeated open flushes and closes the recording",
+       "file=take.quorb rec=1 blk m=0x90 "
+       "reopen size=8 blk m=0x91",
+       {{0, 0x90}}},
+  };
+  for (const Scenario& s : scenarios) {
+    SCOPED_TRACE(s.what);
+    std::filesystem::remove(take);
+    Recorder r;
+    r.play(s.script, scratch);
+    r.close();
+    EXPECT_EQ(s.take, records(readBytes(take)));
+    EXPECT_FALSE(fileExists(scratch.path("missing")));
+  }
+}
+
+TEST_F(Recording, SystemMessagesAreSkippedAndEverythingElseKeptAsDelivered) {
+  const struct {
+    uint32_t word;
+    bool written;
+  } cases[] = {{0x000000F8, false}, {0x000000F0, false}, {0x000000FF, false}, {0x12345FF7, false},
+               {0x0000F0F1, false}, {0x000001F0, false}, {0x002000E0, true},  {0x0000007F, true},
+               {0x00000000, true},  {0xABCD1280, true},  {0x000040EF, true},  {0xFFFFFF3C, true}};
+  Recorder r;
+  r.play("file=take.quorb rec=1 blk", scratch);
+  std::vector<Record> expected;
+  for (const auto& c : cases) {
+    r.midi(c.word);
+    if (c.written) expected.emplace_back(0, c.word);
+  }
+  r.close();
+  EXPECT_EQ(expected, records(readBytes(take)));
+}
+
+TEST_F(Recording, CloseFlushesEveryRecord) {
+  const uint32_t count = 20000; // far more than one stream buffer
+  Recorder r;
+  r.play("file=take.quorb rec=1 blk", scratch);
+  for (uint32_t i = 0; i < count; ++i) {
+    r.at(i);
+    r.midi(0x90 | (i << 8));
+  }
+  r.close();
+  const std::vector<Record> got = records(readBytes(take));
+  ASSERT_EQ(count, got.size());
+  for (uint32_t i = 0; i < count; ++i)
+    ASSERT_EQ(Record(i, 0x90 | (i << 8)), got[i]);
+}
+
+TEST_F(Recording, ExistingBytesAreKeptAndAnEmptyRecordingAddsNothing) {
+  const std::vector<uint8_t> partial{1, 2, 3, 4, 5}; // not a whole record: never checked
+  writeBytes(take, partial);
+  Recorder r;
+  r.play("file=take.quorb rec=1 blk file=fresh.quorb", scratch);
+  EXPECT_EQ(partial, readBytes(take));
+  ASSERT_TRUE(fileExists(scratch.path("fresh.quorb")));
+  EXPECT_EQ(0u, readBytes(scratch.path("fresh.quorb")).size());
+  r.play("file=take.quorb blk m=0x90 close", scratch);
+  std::vector<uint8_t> expected = partial;
+  expected.insert(expected.end(), {0, 0, 0, 0, 0x90, 0, 0, 0});
+  EXPECT_EQ(expected, readBytes(take));
+}
+
+TEST_F(Recording, OnlyStatusOneOnOutfileSelectsAFile) {
+  Recorder r;
+  r.host.resolvedPath = take;
+  for (auto [pin, status] : {std::pair{PIN_REC, 1},
+                             {PIN_MIDI_IN, 1},
+                             {PIN_DIAGNOSE, 1},
+                             {PIN_OUTFILE, 2},
+                             {PIN_OUTFILE, 0}})
+    r.module.pinStatus(pin, status);
+  EXPECT_EQ(0u, r.host.count(HOST_RESOLVE_FILENAME));
+  r.module.pinStatus(PIN_OUTFILE, 1);
+  ASSERT_EQ(1u, r.host.count(HOST_RESOLVE_FILENAME));
+  const HostCall ask = r.host.callsOf(HOST_RESOLVE_FILENAME)[0];
+  EXPECT_EQ(PIN_OUTFILE, ask.index);
+  EXPECT_EQ(400, ask.value);
+  r.module.pinStatus(PIN_REC, 1); // the 1 was an edge: no second selection
+  EXPECT_EQ(1u, r.host.count(HOST_RESOLVE_FILENAME));
+}
+
+TEST_F(Recording, TwoObjectsOnOneFileTheSecondIsRefusedUntilTheFirstLetsGo) {
+  Recorder first;
+  Recorder second;
+  first.play("file=take.quorb rec=1 blk", scratch);
+  second.play("diag=1 file=take.quorb rec=1 blk m=0x91", scratch);
+  first.play("@5 m=0x90 close", scratch);
+  second.play("file=take.quorb blk m=0x92 close", scratch);
+  EXPECT_EQ((std::vector<Record>{{5, 0x90}, {0, 0x92}}), records(readBytes(take)));
+  EXPECT_EQ("err=" + std::to_string(EACCES) + " " + take + "\nerr=0 " + take + "\n",
+            readText(LOG_NAME));
+}
+
+} // namespace
