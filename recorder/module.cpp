@@ -17,6 +17,17 @@ void writeWord(std::FILE* file, uint32_t word) {
 
 } // namespace
 
+extern "C" {
+// The process routine the host calls once per block with the object as first argument.
+static void QUORB_CALL recorderProcess(ModuleBase* object) {
+  if (object == nullptr) return;
+  try {
+    static_cast<Module*>(object)->processBlock();
+  } catch (...) {
+  }
+}
+}
+
 Module::Module(HostCallback hostCallback, void* hostHandle) noexcept
     : ModuleBase(hostCallback, hostHandle) {
   // The host may close an object it never opened; its fields must already mean "nothing open".
@@ -50,7 +61,7 @@ void Module::open() {
   resetState();
   ModuleBase::open();
   callHost(HOST_NOTIFY_OPEN);
-  setProcessRoutine(&Module::processBlock, 0, 0, 0);
+  setProcessRoutine(&recorderProcess, 0, 0, 0);
 }
 
 bool Module::getPinDescription(int32_t index, PinDescription* out) {
@@ -149,24 +160,19 @@ void Module::onMidiData(uint32_t, uint32_t message, uint16_t) {
   writeWord(recFile, recordMessage);
 }
 
-void QUORB_CALL Module::processBlock(ModuleBase* object) {
-  if (object == nullptr) return;
-  try {
-    Module& self = static_cast<Module&>(*object);
-    if (self.rec == 1) {
-      if (self.startPending) {
-        self.startClock = self.clockReading();
-        self.paused = false;
-        self.startPending = false;
-      }
-      if (self.paused) {
-        self.paused = false;
-        self.startClock += self.clockReading() - self.pauseStartClock;
-      }
-    } else if (!self.startPending && !self.paused) {
-      self.pauseStartClock = self.clockReading();
-      self.paused = true;
+void Module::processBlock() {
+  if (rec == 1) {
+    if (startPending) {
+      startClock = clockReading();
+      paused = false;
+      startPending = false;
     }
-  } catch (...) {
+    if (paused) {
+      paused = false;
+      startClock += clockReading() - pauseStartClock;
+    }
+  } else if (!startPending && !paused) {
+    pauseStartClock = clockReading();
+    paused = true;
   }
 }

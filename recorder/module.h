@@ -28,8 +28,8 @@ public:
   bool getPinDescription(int32_t index, PinDescription* out) override;
   void onMidiData(uint32_t firstWord, uint32_t message, uint16_t shortValue) override;
 
-  // The process routine the recorder installs at open: pause bookkeeping, once per block.
-  static void QUORB_CALL processBlock(ModuleBase* object);
+  // Pause bookkeeping, run once per audio block through the process routine open installs.
+  void processBlock();
 
   // Appends one line to the diagnostic log, opening and closing the log around it. Failures
   // leave the line unwritten and only show in diagOpenResult.

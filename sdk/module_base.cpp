@@ -16,20 +16,44 @@ bool isSkipped(const PinDescription& description) {
 
 } // namespace
 
+// The host's entries into every object. Nothing may escape them: an exception becomes the
+// neutral result.
+extern "C" {
+static intptr_t QUORB_CALL dispatcherEntry(ModuleRecord* rec, int32_t opcode, int32_t index,
+                                           int32_t value, void* ptr, float opt) {
+  if (rec == nullptr || rec->object == nullptr) return 0;
+  try {
+    return rec->object->dispatch(opcode, index, value, ptr, opt);
+  } catch (...) {
+    return 0;
+  }
+}
+
+static void QUORB_CALL eventEntry(ModuleBase* object, HostEvent* event) {
+  if (object == nullptr) return;
+  try {
+    object->handleEvent(event);
+  } catch (...) {
+  }
+}
+
+void QUORB_CALL idleProcess(ModuleBase*) {}
+} // extern "C"
+
 const ProcessSlotReply& processSlotReply() noexcept { return sharedSlotReply; }
 
 ModuleBase::ModuleBase(HostCallback hostCallback, void* hostHandle) noexcept
     : callback(hostCallback) {
   std::memset(&record, 0, sizeof record);
-  processSlot.routine = &ModuleBase::idleProcess;
+  processSlot.routine = &idleProcess;
   processSlot.adjust[0] = processSlot.adjust[1] = processSlot.adjust[2] = 0;
   record.magic = MODULE_RECORD_MAGIC;
   record.version = MODULE_RECORD_VERSION;
   record.hostHandle = hostHandle;
   record.object = this;
-  record.dispatcher = &ModuleBase::dispatcherEntry;
+  record.dispatcher = &dispatcherEntry;
   record.process = processSlot.routine;
-  record.eventHandler = &ModuleBase::eventEntry;
+  record.eventHandler = &eventEntry;
 }
 
 ModuleBase::~ModuleBase() { freePinTable(); }
@@ -48,8 +72,6 @@ void ModuleBase::onOpcode8() {}
 void ModuleBase::onOpcode8Index(int32_t) {}
 void ModuleBase::onMidiData(uint32_t, uint32_t, uint16_t) {}
 void ModuleBase::onOpcode12(int32_t, int32_t, void*) {}
-
-void QUORB_CALL ModuleBase::idleProcess(ModuleBase*) {}
 
 int32_t ModuleBase::callHost(int32_t opcode, int32_t index, int32_t value, void* ptr, float opt) {
   if (callback == nullptr) return 0;
@@ -231,23 +253,5 @@ void ModuleBase::buildPinTable() {
     entry.status = 0;
     entry.variable = nullptr; // a repeated pin never shares the module's variable
     initLocalValue(entry);
-  }
-}
-
-intptr_t QUORB_CALL ModuleBase::dispatcherEntry(ModuleRecord* rec, int32_t opcode, int32_t index,
-                                                int32_t value, void* ptr, float opt) {
-  if (rec == nullptr || rec->object == nullptr) return 0;
-  try {
-    return rec->object->dispatch(opcode, index, value, ptr, opt);
-  } catch (...) {
-    return 0;
-  }
-}
-
-void QUORB_CALL ModuleBase::eventEntry(ModuleBase* object, HostEvent* event) {
-  if (object == nullptr) return;
-  try {
-    object->handleEvent(event);
-  } catch (...) {
   }
 }

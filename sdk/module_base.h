@@ -51,9 +51,6 @@ public:
   // allocation: building and constructing billions of entries would take the host down.
   static constexpr int32_t MAX_PINS = 65536;
 
-  // The routine every object runs until its module installs another; does nothing.
-  static void QUORB_CALL idleProcess(ModuleBase* object);
-
 protected:
   // Calls the host callback with this object's record; 0 when there is no callback.
   int32_t callHost(int32_t opcode, int32_t index = 0, int32_t value = 0, void* ptr = nullptr,
@@ -75,11 +72,12 @@ private:
   void freePinTable() noexcept;
   void initPin(Pin& entry, const PinDescription& description, int32_t index);
   void initLocalValue(Pin& entry);
-
-  static intptr_t QUORB_CALL dispatcherEntry(ModuleRecord* record, int32_t opcode, int32_t index,
-                                             int32_t value, void* ptr, float opt);
-  static void QUORB_CALL eventEntry(ModuleBase* object, HostEvent* event);
 };
+
+extern "C" {
+// The routine every object runs until its module installs another; does nothing.
+void QUORB_CALL idleProcess(ModuleBase* object);
+}
 
 // The reply record of MOD_GET_PROCESS_SLOT, shared by every object of the library.
 const ProcessSlotReply& processSlotReply() noexcept;

@@ -104,13 +104,10 @@ TEST_F(Dispatch, HostIsToldOfARealProcessChangeOnlyAndAfterTheRecordShowsIt) {
     int32_t adjust[3];
     bool told;
   } steps[] = {
-      {&ModuleBase::idleProcess, {0, 0, 0}, false},
-      {&otherRoutine, {0, 0, 0}, true},
-      {&otherRoutine, {0, 0, 0}, false},
-      {&otherRoutine, {1, 0, 0}, true},
-      {&otherRoutine, {1, 2, 0}, true},
-      {&otherRoutine, {1, 2, 3}, true},
-      {&ModuleBase::idleProcess, {1, 2, 3}, true},
+      {&idleProcess, {0, 0, 0}, false},  {&otherRoutine, {0, 0, 0}, true},
+      {&otherRoutine, {0, 0, 0}, false}, {&otherRoutine, {1, 0, 0}, true},
+      {&otherRoutine, {1, 2, 0}, true},  {&otherRoutine, {1, 2, 3}, true},
+      {&idleProcess, {1, 2, 3}, true},
   };
   std::vector<ProcessRoutine> told;
   for (const auto& step : steps) {

@@ -55,7 +55,7 @@ TEST_F(Events, StatusForAnEntryOutsideTheFilledTableIsIgnored) {
 TEST_F(Events, RunCallsTheNamedRoutineOnTheObjectWithoutInstallingIt) {
   module.event(HostEvent{0, EVENT_RUN, 0, 0, reinterpret_cast<intptr_t>(&noteRun)});
   EXPECT_EQ(object, ranWith);
-  EXPECT_EQ(&ModuleBase::idleProcess, module.record()->process);
+  EXPECT_EQ(&idleProcess, module.record()->process);
   ranWith = nullptr;
   module.event(HostEvent{0, EVENT_RUN, 0, 0, 0});
   EXPECT_EQ(nullptr, ranWith);

@@ -19,9 +19,10 @@ TEST(Layout, RecordHoldsMagicVersionHandleAndEntries) {
   EXPECT_EQ(&module, record->object);
   EXPECT_NE(nullptr, record->dispatcher);
   EXPECT_NE(nullptr, record->eventHandler);
-  EXPECT_EQ(&ModuleBase::idleProcess, record->process);
+  EXPECT_EQ(&idleProcess, record->process);
   EXPECT_EQ(0, record->reserved0);
-  for (int32_t word : record->reserved1) EXPECT_EQ(0, word);
+  for (int32_t word : record->reserved1)
+    EXPECT_EQ(0, word);
 }
 
 } // namespace
