@@ -245,13 +245,7 @@ void ModuleBase::buildPinTable() {
   std::memset(&description, 0, sizeof description);
   getPinDescription(n - 1, &description);
   if (isSkipped(description) || (description.flags & PIN_FLAG_REPEAT) == 0) return;
-  for (; filled < pinTableSize; ++filled) {
-    Pin& entry = pins[filled];
-    entry.module = this;
-    entry.index = filled;
-    entry.type = description.type;
-    entry.status = 0;
-    entry.variable = nullptr; // a repeated pin never shares the module's variable
-    initLocalValue(entry);
-  }
+  description.variable = nullptr; // a repeated pin never shares the module's variable
+  for (; filled < pinTableSize; ++filled)
+    initPin(pins[filled], description, filled);
 }

@@ -92,13 +92,13 @@ private:
 
 using Record = std::pair<uint32_t, uint32_t>; // time, message
 
-inline std::vector<Record> records(const std::vector<uint8_t>& bytes, size_t from = 0) {
+inline std::vector<Record> records(const std::vector<uint8_t>& bytes) {
   auto word = [&](size_t at) {
     return uint32_t(bytes[at]) | uint32_t(bytes[at + 1]) << 8 | uint32_t(bytes[at + 2]) << 16 |
            uint32_t(bytes[at + 3]) << 24;
   };
   std::vector<Record> out;
-  for (size_t at = from; at + 8 <= bytes.size(); at += 8)
+  for (size_t at = 0; at + 8 <= bytes.size(); at += 8)
     out.emplace_back(word(at), word(at + 4));
   return out;
 }
