@@ -188,7 +188,9 @@ TEST(Library, HostileCallsAreSurvived) {
     // Fewer than three pins: no file pin, nothing selected, nothing outside the table touched.
     Recorder r(2);
     r.host.resolvedPath = scratch.path("take.quorb");
-    for (intptr_t pin : {intptr_t{0}, intptr_t{1}, intptr_t{2}, intptr_t{-1}, intptr_t{1} << 40})
+    // The last index wraps to entry 0 if cut to 32 bits where addresses are 64 bits wide.
+    const intptr_t beyond = intptr_t{1} << (sizeof(intptr_t) * 8 - 24);
+    for (intptr_t pin : {intptr_t{0}, intptr_t{1}, intptr_t{2}, intptr_t{-1}, beyond})
       r.module.pinStatus(pin, 1);
     EXPECT_EQ(0u, r.host.count(HOST_RESOLVE_FILENAME));
     EXPECT_FALSE(fileExists(scratch.path("take.quorb")));

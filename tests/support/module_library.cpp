@@ -6,6 +6,16 @@
 #include <dlfcn.h>
 #endif
 
+#ifdef _WIN32
+namespace {
+// GetProcAddress hands out a generic stdcall pointer; going through void(*)() tells the compiler
+// the cast to the real (cdecl) type is deliberate.
+template <class Fn> Fn exported(HMODULE module, const char* name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+} // namespace
+#endif
+
 ModuleLibrary::ModuleLibrary(const std::string& path) {
 #ifdef _WIN32
   HMODULE module = LoadLibraryA(path.c_str());
@@ -14,9 +24,8 @@ ModuleLibrary::ModuleLibrary(const std::string& path) {
     error_ = "LoadLibrary failed for " + path;
     return;
   }
-  getModuleProperties =
-      reinterpret_cast<GetModulePropertiesFn>(GetProcAddress(module, "getModuleProperties"));
-  makeModule = reinterpret_cast<MakeModuleFn>(GetProcAddress(module, "makeModule"));
+  getModuleProperties = exported<GetModulePropertiesFn>(module, "getModuleProperties");
+  makeModule = exported<MakeModuleFn>(module, "makeModule");
 #else
   handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle_ == nullptr) {
