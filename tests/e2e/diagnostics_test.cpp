@@ -11,12 +11,14 @@ namespace {
 class Diagnostics : public ::testing::Test {
 protected:
   ScratchDir scratch;
+  FreshLog log;
 };
 
 TEST_F(Diagnostics, EachOpenAttemptAppendsOneLineWhileTheSwitchIsOn) {
   const std::string take = scratch.path("take.quorb");
   const std::string missing = scratch.path("missing/take.quorb");
-  writeBytes(LOG_NAME, {'o', 'l', 'd', '\n'}); // never truncated
+  const std::string old = "old" + LOG_LINE_END; // never truncated
+  writeBytes(LOG_NAME, std::vector<uint8_t>(old.begin(), old.end()));
   Recorder r;
   // Switch off: no line. Any non-zero byte is on.
   r.play("diag=1 file=take.quorb file=missing/take.quorb file= diag=0 file=take.quorb "
@@ -25,7 +27,7 @@ TEST_F(Diagnostics, EachOpenAttemptAppendsOneLineWhileTheSwitchIsOn) {
   const std::string expected = "old\nerr=0 " + take + "\nerr=" + std::to_string(ENOENT) + " " +
                                missing + "\nerr=" + std::to_string(EINVAL) + " \nerr=0 " + take +
                                "\n";
-  EXPECT_EQ(expected, readText(LOG_NAME));
+  EXPECT_EQ(expected, readLog());
 }
 
 TEST_F(Diagnostics, SwitchOffTouchesNoLogWhateverHappens) {
@@ -61,7 +63,7 @@ TEST_F(Diagnostics, LongestLineThatFitsIsWhole_LongerOnesAreCutToALine) {
   // "err=0 " + path + "\n" + NUL fits 400 bytes up to a 392-character path.
   for (const Case c : {Case{392, true}, Case{393, false}, Case{399, false}}) {
     SCOPED_TRACE(c.pathLength);
-    std::filesystem::remove(LOG_NAME);
+    FreshLog::clear();
     const std::string path =
         deepPath(scratch.path("deep" + std::to_string(c.pathLength)), c.pathLength);
     Recorder r;
@@ -72,7 +74,7 @@ TEST_F(Diagnostics, LongestLineThatFitsIsWhole_LongerOnesAreCutToALine) {
     r.midi(0x90);
     r.close();
     EXPECT_EQ(8u, readBytes(path).size()); // the open itself used the whole path
-    const std::string line = readText(LOG_NAME);
+    const std::string line = readLog();
     if (c.whole) {
       EXPECT_EQ("err=0 " + path + "\n", line);
     } else {
@@ -87,7 +89,7 @@ TEST_F(Diagnostics, AnUnterminatedHostPathIsCutAtTheBuffersEnd) {
   r.diagnose(1);
   r.host.terminatePath = false; // the host fills all 400 bytes, no NUL
   r.choose("p");
-  const std::string line = readText(LOG_NAME);
+  const std::string line = readLog();
   ASSERT_EQ(399u, line.size());
   EXPECT_EQ('\n', line.back());
   EXPECT_EQ(0u, line.rfind("err=", 0));

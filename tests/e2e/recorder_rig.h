@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -16,7 +17,47 @@
 
 enum : int32_t { PIN_MIDI_IN = 0, PIN_REC = 1, PIN_OUTFILE = 2, PIN_DIAGNOSE = 3 };
 
+// On Windows this is the real D:\DIAGNOSE.TXT (under Wine, drive D: is a scratch folder of the
+// build tree), one file for every test; elsewhere a file of that odd name in the working directory.
 inline const char* const LOG_NAME = "D:\\DIAGNOSE.TXT";
+
+// The log is written in text mode: the system's line end reaches the file.
+#ifdef _WIN32
+inline const std::string LOG_LINE_END = "\r\n";
+#else
+inline const std::string LOG_LINE_END = "\n";
+#endif
+
+// Removes the log before and after a test. Construct it after the ScratchDir, so that the relative
+// name used outside Windows resolves inside the scratch directory.
+class FreshLog {
+public:
+  FreshLog() { clear(); }
+  ~FreshLog() { clear(); }
+  FreshLog(const FreshLog&) = delete;
+  FreshLog& operator=(const FreshLog&) = delete;
+  static void clear() {
+    std::error_code ignored;
+    std::filesystem::remove_all(LOG_NAME, ignored);
+  }
+};
+
+// The log's text with every line end checked to be the system's and read back as "\n".
+inline std::string readLog() {
+  const std::string raw = readText(LOG_NAME);
+  std::string text;
+  for (size_t at = 0; at < raw.size();) {
+    if (raw.compare(at, LOG_LINE_END.size(), LOG_LINE_END) == 0) {
+      text += '\n';
+      at += LOG_LINE_END.size();
+      continue;
+    }
+    if (raw[at] == '\n' || raw[at] == '\r')
+      ADD_FAILURE() << "a line end that is not the system's at byte " << at;
+    text += raw[at++];
+  }
+  return text;
+}
 
 inline ModuleRecord* makeRecorder(TestHost& host) {
   ModuleLibrary& library = ModuleLibrary::built();
