@@ -1,21 +1,67 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, if any are missing.
+# Installs what the build and the tests need on Debian, if anything is missing: the native
+# toolchain and GoogleTest, MinGW-w64 for the 32-bit Windows module file, and 32-bit Wine to run
+# its tests. Where the kernel cannot start 32-bit programs (some virtual machines), 32-bit Wine
+# runs under qemu's user-mode emulation, registered for i386 programs here.
 set -euo pipefail
 
-packages=(g++ make cmake libgtest-dev)
+packages=(g++ make cmake libgtest-dev googletest g++-mingw-w64-i686 wine wine32 wine64)
+
+as_root() {
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "This needs root: run as root, or run by hand:" >&2
+    echo "  $*" >&2
+    exit 1
+  fi
+  "$@"
+}
+
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
 missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-if [ "$(id -u)" -eq 0 ]; then
+for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
+if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
-  apt-get update
-  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
-else
-  echo "Missing packages: ${missing[*]}. Run as root:" >&2
-  echo "  apt-get update && apt-get install -y ${missing[*]}" >&2
-  exit 1
+  # wine32 is an i386 package.
+  dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
+  as_root apt-get update
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
+    "${missing[@]}"
 fi
+
+# Can this machine start a 32-bit x86 program? wine32 brings one.
+probe=/usr/lib/wine/wineserver32
+runs_32bit() { "$probe" --version >/dev/null 2>&1; }
+runs_32bit && exit 0
+
+echo "This kernel does not start 32-bit programs: setting up qemu user-mode emulation for them."
+# Wine needs MAP_FIXED_NOREPLACE to be honoured, which qemu does from 8.1 on; Debian 12 has it in
+# bookworm-backports.
+qemu_version=$(dpkg-query -W -f='${Version}' qemu-user-static 2>/dev/null || true)
+if [ -z "$qemu_version" ] || dpkg --compare-versions "$qemu_version" lt 1:8.1; then
+  . /etc/os-release
+  release=()
+  if [ "${VERSION_CODENAME:-}" = bookworm ]; then
+    list=/etc/apt/sources.list.d/bookworm-backports.list
+    if ! grep -rqs "bookworm-backports" /etc/apt/sources.list /etc/apt/sources.list.d; then
+      as_root sh -c "echo 'deb http://deb.debian.org/debian bookworm-backports main' > $list"
+    fi
+    as_root apt-get update
+    release=(-t bookworm-backports)
+  fi
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
+    "${release[@]}" qemu-user-static
+fi
+
+qemu=$(command -v qemu-i386-static || command -v qemu-i386)
+binfmt=/proc/sys/fs/binfmt_misc
+[ -e "$binfmt/register" ] || as_root mount -t binfmt_misc binfmt_misc "$binfmt"
+# A stale entry may point at an older qemu: replace it. The F flag opens the interpreter now, so
+# the registration holds inside containers and chroots as well.
+[ -e "$binfmt/quorb-i386" ] && as_root sh -c "echo -1 > $binfmt/quorb-i386"
+magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+as_root sh -c "printf '%s' ':quorb-i386:M::$magic:$mask:$qemu:F' > $binfmt/register"
+
+runs_32bit || { echo "32-bit programs still do not start; the Windows tests cannot run." >&2; exit 1; }
+echo "32-bit programs now run under $qemu."
