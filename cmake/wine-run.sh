@@ -25,25 +25,26 @@ if [ "${1:-}" = --stop ]; then
 fi
 
 # Several test programs may start at once (test discovery during a parallel build): one makes
-# the prefix, the others wait for it.
+# the prefix and starts the server, the others wait for it under the lock.
 exec 9>"$state/prefix.lock"
 flock 9
 if [ ! -e "$WINEPREFIX/quorb-ready" ]; then
   rm -rf "$WINEPREFIX"
-  wineboot --init >/dev/null 2>&1 || true
+  wineboot --init </dev/null >/dev/null 2>&1 || true
+  wineserver -k 2>/dev/null || true
   wineserver -w
   [ -d "$WINEPREFIX/dosdevices" ] || { echo "wine-run.sh: could not make $WINEPREFIX" >&2; exit 1; }
   ln -sfn "$state/drive-d" "$WINEPREFIX/dosdevices/d:"
   touch "$WINEPREFIX/quorb-ready"
 fi
-flock -u 9
-exec 9>&-
-
-# A server that outlives each program by 30 s, with the session's services started here, away
-# from the caller's pipes: otherwise every program starts them anew and the caller (ctest) waits
-# for them to leave, seconds per test.
+# One server for all programs, with the session's services (services.exe, winedevice.exe, ...)
+# started here with no stdio: a program that starts them hands them its own stdout, and its
+# caller (ctest, test discovery) then waits for them to leave, which they do only when the
+# server stops (--stop, the last test). wineserver answers 2 when a server already runs.
 if wineserver -p 30 </dev/null >/dev/null 2>&1; then
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 fi
+flock -u 9
+exec 9>&-
 
 exec wine "$@"
