@@ -5,7 +5,8 @@
 # runs under qemu's user-mode emulation, registered for i386 programs here.
 set -euo pipefail
 
-packages=(g++ make cmake libgtest-dev googletest g++-mingw-w64-i686 wine wine32 wine64)
+packages=(g++ make cmake libgtest-dev googletest libcli11-dev python3-mido g++-mingw-w64-i686 wine wine32
+  wine64)
 
 as_root() {
   if [ "$(id -u)" -ne 0 ]; then

@@ -1,0 +1,52 @@
+#ifndef QUORB_TOOLS_MIDI_SMF_H
+#define QUORB_TOOLS_MIDI_SMF_H
+
+// Standard MIDI Files: the project's own reader and writer (no packaged C++ library reads them).
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace quorb {
+
+// A channel message packed as the host delivers it to the module: status byte in bits 0-7,
+// first data byte in bits 8-15, second in bits 16-23, bits 24-31 zero.
+constexpr uint32_t packMessage(uint8_t status, uint8_t data1, uint8_t data2) {
+  return uint32_t(status) | uint32_t(data1) << 8 | uint32_t(data2) << 16;
+}
+
+struct TimedMessage {
+  double seconds; // from the start of the file, tempo changes applied
+  uint32_t word;  // packMessage of a channel-voice message (status 0x80-0xEF)
+};
+
+class SmfError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// Reads a type 0 or type 1 file and returns its channel-voice messages (running status
+// resolved), all tracks merged in time order; equal times keep track order, then file order.
+// System exclusive and meta events are read past, tempo events honoured (default 120 bpm).
+// Throws SmfError, saying what and at which byte offset, for a file that is not a whole SMF.
+std::vector<TimedMessage> readChannelMessages(const std::string& path);
+
+struct SmfEvent {
+  uint64_t tick;              // absolute, in the file's ticks per quarter note
+  std::vector<uint8_t> bytes; // a whole event without running status: a channel message, or a
+                              // meta event as FF type length data
+};
+
+struct SmfTrack {
+  std::vector<SmfEvent> events; // in tick order; End-of-Track is added by the writer
+};
+
+// Writes format 0 (one track) or 1 with the given division; every event carries its own status.
+// Throws SmfError when the file cannot be written or the arguments do not form a valid file.
+void writeSmf(const std::string& path, int format, uint16_t ticksPerQuarter,
+              const std::vector<SmfTrack>& tracks);
+
+} // namespace quorb
+
+#endif // QUORB_TOOLS_MIDI_SMF_H
