@@ -9,7 +9,7 @@
 namespace {
 
 ModuleLibrary& library() {
-  ModuleLibrary& lib = ModuleLibrary::built();
+  ModuleLibrary& lib = builtModule();
   EXPECT_TRUE(lib.loaded()) << lib.error();
   return lib;
 }
@@ -74,17 +74,17 @@ TEST(Library, AboutTextIsElevenFramedLines) {
 }
 
 TEST(Library, MakeModuleRefusesOtherIndicesAndKinds) {
-  TestHost host;
+  BenchHost host;
   for (auto [index, kind] : {std::pair{0, 0}, {1, 1}, {-1, 1}, {0, 2}, {0, -1}}) {
-    EXPECT_EQ(nullptr, library().makeModule(index, kind, &TestHost::callback, &host))
+    EXPECT_EQ(nullptr, library().makeModule(index, kind, &BenchHost::callback, &host))
         << index << "," << kind;
   }
   EXPECT_TRUE(host.calls.empty());
 }
 
 TEST(Library, NewRecorderRecordPointsBackAtItsObject) {
-  TestHost host;
-  ModuleRecord* record = library().makeModule(0, 1, &TestHost::callback, &host);
+  BenchHost host;
+  ModuleRecord* record = library().makeModule(0, 1, &BenchHost::callback, &host);
   ASSERT_NE(nullptr, record);
   EXPECT_EQ(0x5345504C, record->magic);
   EXPECT_EQ(1, record->version);
@@ -108,7 +108,7 @@ TEST(Library, NewRecorderRecordPointsBackAtItsObject) {
 }
 
 TEST(Library, PinDescriptionsFillOnlyTheirOwnFields) {
-  TestHost host;
+  BenchHost host;
   HostedModule module(makeRecorder(host));
   const auto* none = reinterpret_cast<const char*>(0x5A5A);
   struct Expected {
@@ -181,7 +181,7 @@ TEST(Library, HostileCallsAreSurvived) {
   }
   {
     // Closed without ever being opened.
-    TestHost host;
+    BenchHost host;
     EXPECT_EQ(1, HostedModule(makeRecorder(host)).close());
   }
   {
@@ -197,7 +197,7 @@ TEST(Library, HostileCallsAreSurvived) {
   }
   {
     // Null event, null description buffer, null object to the process routine.
-    TestHost host;
+    BenchHost host;
     HostedModule module(makeRecorder(host));
     module.open();
     module.record()->eventHandler(module.record()->object, nullptr);

@@ -11,9 +11,9 @@
 #include <utility>
 #include <vector>
 
-#include "module_library.h"
+#include "bench_host.h"
+#include "built_module.h"
 #include "scratch_dir.h"
-#include "test_host.h"
 
 enum : int32_t { PIN_MIDI_IN = 0, PIN_REC = 1, PIN_OUTFILE = 2, PIN_DIAGNOSE = 3 };
 
@@ -59,10 +59,10 @@ inline std::string readLog() {
   return text;
 }
 
-inline ModuleRecord* makeRecorder(TestHost& host) {
-  ModuleLibrary& library = ModuleLibrary::built();
+inline ModuleRecord* makeRecorder(BenchHost& host) {
+  ModuleLibrary& library = builtModule();
   EXPECT_TRUE(library.loaded()) << library.error();
-  ModuleRecord* record = library.makeModule(0, 1, &TestHost::callback, &host);
+  ModuleRecord* record = library.makeModule(0, 1, &BenchHost::callback, &host);
   EXPECT_NE(nullptr, record);
   return record;
 }
@@ -119,11 +119,11 @@ public:
     }
   }
 
-  TestHost host;
+  BenchHost host;
   HostedModule module;
 
 private:
-  static HostedModule open(TestHost& host, int32_t pins) {
+  static HostedModule open(BenchHost& host, int32_t pins) {
     host.pinCount = pins;
     HostedModule module(makeRecorder(host));
     module.open();

@@ -1,7 +1,8 @@
-#ifndef QUORB_TESTS_MODULE_LIBRARY_H
-#define QUORB_TESTS_MODULE_LIBRARY_H
+#ifndef QUORB_TOOLS_BENCH_HOST_MODULE_LIBRARY_H
+#define QUORB_TOOLS_BENCH_HOST_MODULE_LIBRARY_H
 
-// Loads the built module file the way the host does and finds its two exported functions.
+// Loads a module file the way the host does (dlopen, or LoadLibrary on Windows) and finds its two
+// exported functions. The library stays loaded as long as this object lives.
 
 #include <string>
 
@@ -20,12 +21,9 @@ public:
   GetModulePropertiesFn getModuleProperties = nullptr;
   MakeModuleFn makeModule = nullptr;
 
-  // The module file the tests load, the one this build made.
-  static ModuleLibrary& built();
-
 private:
   void* handle_ = nullptr;
   std::string error_;
 };
 
-#endif // QUORB_TESTS_MODULE_LIBRARY_H
+#endif // QUORB_TOOLS_BENCH_HOST_MODULE_LIBRARY_H

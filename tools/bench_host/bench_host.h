@@ -1,9 +1,9 @@
-#ifndef QUORB_TESTS_TEST_HOST_H
-#define QUORB_TESTS_TEST_HOST_H
+#ifndef QUORB_TOOLS_BENCH_HOST_BENCH_HOST_H
+#define QUORB_TOOLS_BENCH_HOST_BENCH_HOST_H
 
-// The host's side of the boundary, played from a script: it answers the module's callback
-// (clock, pin count, pin values, resolved path), records every call, and drives one module
-// object through its ModuleRecord only, the way the host does.
+// The host's side of the boundary: BenchHost answers the module's callback (clock, pin count,
+// pin values, resolved path) from its public fields and journals every call; HostedModule
+// drives one module object through its ModuleRecord only, the way the host does.
 
 #include <cstdint>
 #include <string>
@@ -20,13 +20,13 @@ struct HostCall {
   float opt;
 };
 
-class TestHost {
+class BenchHost {
 public:
-  // The callback handed to makeModule; finds its TestHost through record->hostHandle.
+  // The callback handed to makeModule; finds its BenchHost through record->hostHandle.
   static int32_t QUORB_CALL callback(ModuleRecord* record, int32_t opcode, int32_t index,
                                      int32_t value, void* ptr, float opt);
 
-  // Script.
+  // What the host answers.
   uint32_t clock = 0;
   int32_t pinCount = 4;
   std::string resolvedPath;       // what HOST_RESOLVE_FILENAME writes
@@ -64,4 +64,4 @@ private:
   ModuleRecord* record_;
 };
 
-#endif // QUORB_TESTS_TEST_HOST_H
+#endif // QUORB_TOOLS_BENCH_HOST_BENCH_HOST_H
