@@ -47,6 +47,27 @@ struct SmfTrack {
 void writeSmf(const std::string& path, int format, uint16_t ticksPerQuarter,
               const std::vector<SmfTrack>& tracks);
 
+// The whole file, for callers that need its ticks rather than seconds. Each track holds its
+// channel-voice and meta events in file order, End-of-Track included when the file has one;
+// system exclusive events are read past.
+struct SmfFile {
+  int format = 0;
+  uint16_t ticksPerQuarter = 0;
+  std::vector<SmfTrack> tracks;
+};
+
+// Both throw SmfError as readChannelMessages does.
+SmfFile readSmf(const std::string& path);
+SmfFile parseSmf(const std::vector<uint8_t>& bytes);
+
+// The channel-voice messages of a parsed file merged and timed as readChannelMessages returns them.
+std::vector<TimedMessage> timedChannelMessages(const SmfFile& file);
+
+// The bytes writeSmf writes, under the same rules. A track may end with its own End-of-Track (as
+// readSmf returns it); it is kept rather than doubled, and is refused anywhere else.
+std::vector<uint8_t> encodeSmf(int format, uint16_t ticksPerQuarter,
+                               const std::vector<SmfTrack>& tracks);
+
 } // namespace quorb
 
 #endif // QUORB_TOOLS_MIDI_SMF_H
