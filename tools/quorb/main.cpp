@@ -1,4 +1,5 @@
 // quorb: reads .quorb recording files for people: dump, info, and conversion to a MIDI file.
+// Exit codes: 0 done (warnings included), 1 a file could not be read or written, 2 bad arguments.
 
 #include "message_text.h"
 #include "recording.h"
@@ -57,6 +58,7 @@ void printWarnings(std::ostream& out, const std::string& prefix,
 void dump(const std::string& path, const std::optional<double>& rate) {
   checkRate(rate);
   const RecordingFile file = readRecordingFile(path);
+  if (file.recordings.empty()) std::cout << "(no records)\n";
   for (size_t r = 0; r < file.recordings.size(); ++r) {
     const Recording& recording = file.recordings[r];
     std::cout << "--- recording " << r + 1 << " begins at record " << recording.events.front().index
@@ -178,7 +180,8 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
-    return app.exit(error);
+    // Help ends with 0; every command-line mistake with the same code as other bad arguments.
+    return app.exit(error) == 0 ? 0 : 2;
   }
 
   try {
