@@ -6,7 +6,7 @@
 int32_t QUORB_CALL BenchHost::callback(ModuleRecord* record, int32_t opcode, int32_t index,
                                        int32_t value, void* ptr, float opt) {
   auto* host = static_cast<BenchHost*>(record->hostHandle);
-  host->calls.push_back({record, opcode, index, value, ptr, opt});
+  if (host->journal) host->calls.push_back({record, opcode, index, value, ptr, opt});
   switch (opcode) {
   case HOST_GET_CLOCK:
     return static_cast<int32_t>(host->clock);
@@ -77,4 +77,27 @@ PinDescription HostedModule::describe(int32_t index) {
   std::memset(&description, 0, sizeof description);
   dispatch(MOD_GET_PIN_DESCRIPTION, index, 0, &description);
   return description;
+}
+
+bool HostedModule::writePin(int32_t index, int32_t value) {
+  const PinDescription description = describe(index);
+  void* variable = description.variable;
+  if (variable == nullptr) return false;
+  switch (description.type) {
+  case PIN_ENUM:
+    *static_cast<int16_t*>(variable) = static_cast<int16_t>(value);
+    return true;
+  case PIN_BOOL:
+    *static_cast<uint8_t*>(variable) = value != 0 ? 1 : 0;
+    return true;
+  case PIN_TYPE_5:
+  case PIN_TYPE_8:
+    *static_cast<int32_t*>(variable) = value;
+    return true;
+  case PIN_FLOAT:
+    *static_cast<float*>(variable) = static_cast<float>(value);
+    return true;
+  default:
+    return false;
+  }
 }

@@ -2,8 +2,9 @@
 #define QUORB_TOOLS_BENCH_HOST_BENCH_HOST_H
 
 // The host's side of the boundary: BenchHost answers the module's callback (clock, pin count,
-// pin values, resolved path) from its public fields and journals every call; HostedModule
-// drives one module object through its ModuleRecord only, the way the host does.
+// pin values, resolved path) from its public fields and can journal every call; HostedModule
+// drives one module object through its ModuleRecord only, the way the host does. The tests set
+// the fields by hand; quorb-host's performance (performance.h) sets them from a MIDI file.
 
 #include <cstdint>
 #include <string>
@@ -33,7 +34,9 @@ public:
   bool terminatePath = true;      // false: fill the whole buffer and leave out the NUL
   std::vector<int32_t> pinValues; // HOST_GET_PIN_VALUE answers by index (0 past the end)
 
-  // What the module asked.
+  // What the module asked. A long performance asks for the clock once per message, so a
+  // journal that grows with it can be switched off.
+  bool journal = true;
   std::vector<HostCall> calls;
   size_t count(int32_t opcode) const;
   std::vector<HostCall> callsOf(int32_t opcode) const;
@@ -56,6 +59,11 @@ public:
 
   // Pin variables, reached through the descriptions the module hands out, as the host does.
   PinDescription describe(int32_t index);
+  // Writes `value` at the width the pin's type gives its variable (16 bits for PIN_ENUM, 8 for
+  // PIN_BOOL, 32 for the integer types, float32 for PIN_FLOAT). False, writing nothing, when the
+  // pin has no variable or its type holds no number.
+  bool writePin(int32_t index, int32_t value);
+  // At a width the caller chooses, whatever the pin's type: for tests that mean it.
   template <typename T> void setPin(int32_t index, T value) {
     *static_cast<T*>(describe(index).variable) = value;
   }
