@@ -4,10 +4,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
-// A file path in the system's temporary folder, removed when the object goes.
+// A path in the system's temporary folder, removed before use and when the object goes.
 class TempFile {
 public:
   explicit TempFile(const std::string& name)
@@ -22,16 +23,13 @@ public:
   TempFile& operator=(const TempFile&) = delete;
 
   const std::string& path() const { return path_; }
-
   void write(const std::vector<uint8_t>& bytes) const {
-    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    std::ofstream(path_, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
   }
-
   std::vector<uint8_t> read() const {
     std::ifstream in(path_, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
-                                std::istreambuf_iterator<char>());
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
 
 private:
