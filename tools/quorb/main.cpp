@@ -10,9 +10,11 @@
 
 #include <cmath>
 #include <cstdio>
+#include <iomanip>
 #include <iostream>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -32,9 +34,9 @@ void checkRate(const std::optional<double>& rate) {
 }
 
 std::string seconds(uint64_t ticks, double rate) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.6f", double(ticks) / rate);
-  return text;
+  std::ostringstream text;
+  text << std::fixed << std::setprecision(6) << double(ticks) / rate;
+  return text.str();
 }
 
 std::string hexWord(uint32_t word) {
@@ -58,20 +60,18 @@ void printWarnings(std::ostream& out, const std::string& prefix,
 void dump(const std::string& path, const std::optional<double>& rate) {
   checkRate(rate);
   const RecordingFile file = readRecordingFile(path);
-  if (file.recordings.empty()) std::cout << "(no records)\n";
+  if (file.recordings.empty())
+    std::cout << "(no records)\n";
+  else
+    std::cout << "  record        ticks " << (rate ? "       seconds   " : "")
+              << " word        message\n";
   for (size_t r = 0; r < file.recordings.size(); ++r) {
     const Recording& recording = file.recordings[r];
     std::cout << "--- recording " << r + 1 << " begins at record " << recording.events.front().index
               << '\n';
     for (const RecordedEvent& event : recording.events) {
-      char head[64];
-      std::snprintf(head, sizeof head, "%8zu %12llu ", event.index,
-                    static_cast<unsigned long long>(event.ticks));
-      std::cout << head;
-      if (rate) {
-        const std::string s = seconds(event.ticks, *rate);
-        std::cout << std::string(s.size() < 14 ? 14 - s.size() : 0, ' ') << s << " s ";
-      }
+      std::cout << std::setw(8) << event.index << ' ' << std::setw(12) << event.ticks << ' ';
+      if (rate) std::cout << std::setw(14) << seconds(event.ticks, *rate) << " s ";
       std::cout << ' ' << hexWord(event.message) << "  " << describeMessage(event.message);
       if (event.ahead) std::cout << "  [stamped as a pause ended]";
       std::cout << '\n';
