@@ -1,5 +1,5 @@
 # Runs the quorb command and checks how it ends: cmake -DQUORB=path [-DEMULATOR=...] -DARGS=a;b
-# -DEXPECT=fail|pass [-DOUTPUT=regex] -P cli_check.cmake. "fail" means an exit code from 1 to
+# -DEXPECT=fail|pass -DOUTPUT=regex -P cli_check.cmake. "fail" means an exit code from 1 to
 # 127 with a message on stderr: a crash (a signal, or a Windows exception code) does not count.
 execute_process(COMMAND ${EMULATOR} ${QUORB} ${ARGS} RESULT_VARIABLE result
                 OUTPUT_VARIABLE out ERROR_VARIABLE err)
@@ -13,6 +13,6 @@ if(EXPECT STREQUAL "fail")
 elseif(NOT result EQUAL 0)
   message(FATAL_ERROR "expected success, got '${result}'\n${out}${err}")
 endif()
-if(DEFINED OUTPUT AND NOT "${out}${err}" MATCHES "${OUTPUT}")
+if(NOT "${out}${err}" MATCHES "${OUTPUT}")
   message(FATAL_ERROR "output does not match '${OUTPUT}':\n${out}${err}")
 endif()

@@ -147,6 +147,8 @@ int main(int argc, char** argv) {
                "module.\nTimes are in the host's clock ticks; --rate gives ticks per second."};
   app.footer(std::string("Recordings in one file:\n") + RECORDING_BOUNDARY_RULE);
   app.require_subcommand(1, 1);
+  // On Windows CLI11 would read "/path/take.quorb" as an option; paths come first here.
+  app.allow_windows_style_options(false);
 
   std::string file;
   std::string out;
