@@ -4,13 +4,23 @@
 deps:
 	@tools/install-deps.sh
 
-# Builds the module file for Linux and the one users install: build/win32/library/QUORB_REC_M.sem.
+NATIVE_TOOLS := build/native/tools
+DEMO := build/demo
+
+# Builds everything (the module file users install is build/win32/library/QUORB_REC_M.sem),
+# records the shipped phrase through the module with one pause, shows the recording and turns
+# it back into a MIDI file.
 demo: deps
 	cmake --preset native
 	cmake --build --preset native
 	cmake --preset win32
 	cmake --build --preset win32
-	@echo "Built build/native/library/QUORB_REC_M.so and build/win32/library/QUORB_REC_M.sem."
+	@mkdir -p $(DEMO) && rm -f $(DEMO)/demo.quorb $(DEMO)/demo.mid
+	$(NATIVE_TOOLS)/bench_host/quorb-host record tools/demo/phrase.mid $(DEMO)/demo.quorb --pause 2-3
+	$(NATIVE_TOOLS)/quorb/quorb dump $(DEMO)/demo.quorb --rate 44100
+	$(NATIVE_TOOLS)/quorb/quorb tomidi $(DEMO)/demo.quorb $(DEMO)/demo.mid --rate 44100
+	@echo "Built build/win32/library/QUORB_REC_M.sem (and build/native/library/QUORB_REC_M.so);"
+	@echo "recorded $(DEMO)/demo.quorb and wrote $(DEMO)/demo.mid."
 
 # Every test, on Linux and on 32-bit Windows under Wine.
 test: deps
