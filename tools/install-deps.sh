@@ -5,7 +5,8 @@
 # runs under qemu's user-mode emulation, registered for i386 programs here.
 set -euo pipefail
 
-packages=(g++ make cmake libgtest-dev googletest libcli11-dev python3-mido g++-mingw-w64-i686 wine wine32
+packages=(g++ make cmake libgtest-dev googletest libcli11-dev libbenchmark-dev python3-mido valgrind
+  g++-mingw-w64-i686 wine wine32
   wine64)
 
 as_root() {
