@@ -1,5 +1,5 @@
 # Wraps the CMake presets. Every target installs what the machine lacks first.
-.PHONY: deps demo test test-native test-win32 sanitize clean
+.PHONY: deps demo test test-native test-sanitize test-win32 sanitize clean
 
 deps:
 	@tools/install-deps.sh
@@ -22,9 +22,10 @@ demo: deps
 	@echo "Built build/win32/library/QUORB_REC_M.sem (and build/native/library/QUORB_REC_M.so);"
 	@echo "recorded $(DEMO)/demo.quorb and wrote $(DEMO)/demo.mid."
 
-# Every test, on Linux and on 32-bit Windows under Wine.
+# Every test: on Linux (the end-to-end suite also under valgrind), again under AddressSanitizer
+# and UndefinedBehaviorSanitizer, and on 32-bit Windows under Wine.
 test: deps
-	$(MAKE) --no-print-directory test-native test-win32
+	$(MAKE) --no-print-directory test-native test-sanitize test-win32
 
 test-native:
 	cmake --preset native
@@ -38,6 +39,9 @@ test-win32:
 
 # The native tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize: deps
+	$(MAKE) --no-print-directory test-sanitize
+
+test-sanitize:
 	cmake --preset sanitize
 	cmake --build --preset sanitize
 	ctest --preset sanitize
