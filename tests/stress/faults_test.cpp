@@ -1,0 +1,183 @@
+// Faults from the file system: a full disk, a file-size limit, paths that cannot be files. The
+// module reports none of them except through the log, but it must not crash, must not disturb
+// the other objects, and must record again once given a good file.
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <fstream>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "stress_support.h"
+
+namespace {
+
+constexpr uint32_t BLOCK = 64;
+
+// The open result the log recorded for the last selection, -1 without a line.
+int lastLoggedResult() {
+  const std::string text = readLog();
+  const size_t at = text.rfind("err=");
+  return at == std::string::npos ? -1 : std::stoi(text.substr(at + 4));
+}
+
+// Message i of a recording, one tick after message i - 1, a block before every 64th.
+void step(Recorder& r, uint32_t i) {
+  if (i % BLOCK == 0) r.block();
+  r.midi(indexedMessage(i));
+  r.at(r.host.clock + 1);
+}
+
+// Plays `count` messages on every recorder in turn, so that the objects' streams fill and spill
+// interleaved.
+void interleave(std::initializer_list<Recorder*> recorders, uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i)
+    for (Recorder* r : recorders)
+      step(*r, i);
+}
+
+Record tickRecord(uint64_t i) { return {uint32_t(i), indexedMessage(uint32_t(i))}; }
+
+Recorder* startOn(Recorder& r, const std::string& path) {
+  r.host.journal = false;
+  r.diagnose(1);
+  r.rec(1);
+  r.choose(path);
+  return &r;
+}
+
+// Another program may hold /dev/full for a moment (the module locks what it opens, devices
+// included); a few more selections outlast that.
+bool chooseDevFull(Recorder& r) {
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    r.choose("/dev/full");
+    if (lastLoggedResult() != EACCES) break;
+    usleep(100000);
+  }
+  return lastLoggedResult() == 0;
+}
+
+TEST(Faults, DiskFullLosesOnlyItsOwnRecording) {
+  ScratchDir scratch;
+  FreshLog log;
+  constexpr uint32_t MESSAGES = 100000; // 800 kB: the full stream fails to spill many times
+  Recorder full, first, second;
+  startOn(first, scratch.path("first.quorb"));
+  startOn(full, "/dev/full");
+  ASSERT_TRUE(chooseDevFull(full)) << readLog();
+  startOn(second, scratch.path("second.quorb"));
+  interleave({&first, &full, &second}, MESSAGES);
+
+  // Failing writes behind it, the object still takes a good file and records into it.
+  full.choose(scratch.path("after.quorb"));
+  full.block();
+  interleave({&full}, 10);
+  full.close();
+  first.close();
+  second.close();
+
+  EXPECT_TRUE(holdsRecords(scratch.path("first.quorb"), MESSAGES, tickRecord));
+  EXPECT_TRUE(holdsRecords(scratch.path("second.quorb"), MESSAGES, tickRecord));
+  EXPECT_TRUE(holdsRecords(scratch.path("after.quorb"), 10, tickRecord));
+}
+
+// The expected bytes of `count` tick records, for a file that may hold only a prefix of them.
+bool isRecordPrefix(const std::vector<uint8_t>& bytes, uint32_t count) {
+  std::vector<uint8_t> expected;
+  for (uint32_t i = 0; i < count; ++i) {
+    const Record r = tickRecord(i);
+    appendRecord(expected, r.first, r.second);
+  }
+  return bytes.size() <= expected.size() &&
+         std::equal(bytes.begin(), bytes.end(), expected.begin());
+}
+
+TEST(Faults, FileSizeLimitStopsOnlyTheFileThatReachesIt) {
+  ScratchDir scratch;
+  FreshLog log;
+  constexpr rlim_t LIMIT = 100000; // bytes; not a whole number of records or buffers
+  constexpr uint32_t BIG = 100000; // 800 kB, far past the limit
+  constexpr uint32_t SMALL = 5000; // 40 kB, within it
+  // The limit and the ignored signal belong to a child, so that nothing leaks into the other
+  // tests; the child records and the parent judges the files.
+  const pid_t child = fork();
+  ASSERT_NE(-1, child);
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = LIMIT;
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(2);
+    {
+      Recorder big, small;
+      startOn(small, scratch.path("small.quorb"));
+      startOn(big, scratch.path("big.quorb"));
+      for (uint32_t i = 0; i < BIG; ++i) {
+        if (i < SMALL) step(small, i);
+        step(big, i);
+      }
+      big.choose(scratch.path("after.quorb"));
+      big.block();
+      interleave({&big}, 10);
+    }
+    _exit(::testing::Test::HasFailure() ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(child, waitpid(child, &status, 0));
+  ASSERT_TRUE(WIFEXITED(status)) << "the child died of signal " << WTERMSIG(status);
+  ASSERT_EQ(0, WEXITSTATUS(status));
+
+  const std::vector<uint8_t> big = readBytes(scratch.path("big.quorb"));
+  EXPECT_LE(big.size(), LIMIT);
+  EXPECT_GT(big.size(), LIMIT / 2) << "the limit should stop the file, not its start";
+  EXPECT_TRUE(isRecordPrefix(big, BIG)) << "what reached big.quorb is not what was recorded";
+  EXPECT_TRUE(holdsRecords(scratch.path("small.quorb"), SMALL, tickRecord));
+  EXPECT_TRUE(holdsRecords(scratch.path("after.quorb"), 10, tickRecord));
+}
+
+struct BadPath {
+  const char* what;
+  const char* name; // relative to the scratch directory
+  int error;
+};
+
+// Each bad selection comes while a good file is being recorded: the old file is closed whole,
+// nothing is written anywhere meanwhile, and the next good selection records again.
+TEST(Faults, PathsThatCannotBeRecordingFiles) {
+  const BadPath cases[] = {
+      {"a path that is a folder", "folder", EISDIR},
+      {"a path whose parent is a file", "plain.txt/take.quorb", ENOTDIR},
+      {"a path through a file deeper down", "plain.txt/sub/take.quorb", ENOTDIR},
+  };
+  for (const BadPath& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir scratch;
+    FreshLog log;
+    std::filesystem::create_directory(scratch.path("folder"));
+    writeBytes(scratch.path("plain.txt"), {'k', 'e', 'e', 'p'});
+
+    Recorder r;
+    r.diagnose(1);
+    r.rec(1);
+    r.play("@0 file=first.quorb blk m=0x90", scratch);
+    r.play(std::string("@5 file=") + c.name + " blk @6 m=0x91", scratch);
+    r.play("@7 file=second.quorb blk @9 m=0x92 close", scratch);
+
+    EXPECT_EQ(readLog(), "err=0 " + scratch.path("first.quorb") +
+                             "\nerr=" + std::to_string(c.error) + " " + scratch.path(c.name) +
+                             "\nerr=0 " + scratch.path("second.quorb") + "\n");
+    EXPECT_EQ((std::vector<Record>{{0, 0x90}}), records(readBytes(scratch.path("first.quorb"))));
+    EXPECT_EQ((std::vector<Record>{{2, 0x92}}), records(readBytes(scratch.path("second.quorb"))));
+    EXPECT_TRUE(std::filesystem::is_empty(scratch.path("folder")));
+    EXPECT_EQ((std::vector<uint8_t>{'k', 'e', 'e', 'p'}), readBytes(scratch.path("plain.txt")));
+  }
+}
+
+} // namespace
