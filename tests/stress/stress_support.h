@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -49,10 +50,12 @@ inline ::testing::AssertionResult holdsRecords(const std::string& path, uint64_t
       if (index >= count) break;
       const Record want = expected(index);
       if (record != want) {
-        result = ::testing::AssertionFailure()
-                 << "record " << index << " is (" << record.first << ", 0x" << std::hex
-                 << record.second << "), expected (" << std::dec << want.first << ", 0x" << std::hex
-                 << want.second << ")";
+        // Formatted apart: an AssertionResult streams each value afresh, dropping std::hex.
+        std::ostringstream text;
+        text << "record " << index << " is (" << record.first << ", 0x" << std::hex << record.second
+             << "), expected (" << std::dec << want.first << ", 0x" << std::hex << want.second
+             << ")";
+        result = ::testing::AssertionFailure() << text.str();
         break;
       }
       ++index;
