@@ -17,6 +17,10 @@ public:
   // Pin-table entries, in description order (the recorder uses no skip or repeat flags).
   enum : int32_t { PIN_MIDI_IN = 0, PIN_REC = 1, PIN_OUTFILE = 2, PIN_DIAGNOSE = 3 };
   static constexpr int32_t PATH_CAPACITY = 400;
+  // The recording stream's buffer: 512 records. Whatever sits in it is lost if the host dies,
+  // so it stays small; a bigger one would only save write calls that already come once per
+  // 512 messages.
+  static constexpr size_t RECORD_BUFFER_SIZE = 4096;
   // The log's fixed name. Elsewhere than on Windows it is an ordinary relative file name.
   static constexpr const char* DIAGNOSTIC_LOG = "D:\\DIAGNOSE.TXT";
 
@@ -62,6 +66,8 @@ private:
   uint32_t recordTime = 0;
   uint32_t recordMessage = 0;
   uint32_t pauseStartClock = 0;
+  // Lent to recFile while it is open; closeRecording runs before it goes away.
+  char recBuffer[RECORD_BUFFER_SIZE];
   char hostPath[PATH_CAPACITY];
   char path[PATH_CAPACITY];
   char diagText[PATH_CAPACITY];
