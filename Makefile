@@ -46,5 +46,30 @@ test-sanitize:
 	cmake --build --preset sanitize
 	ctest --preset sanitize
 
+# What the module costs the audio thread: Google Benchmark figures, then the instructions per
+# message under callgrind. Recordings go to a temporary folder.
+BENCH_ARGS ?= --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+CALLGRIND_MESSAGES ?= 100000
+
+.PHONY: bench bench-callgrind
+bench: deps
+	cmake --preset native
+	cmake --build --preset native --target quorb_bench
+	build/native/bench/quorb_bench $(BENCH_ARGS)
+
+bench-callgrind: deps
+	cmake --preset native
+	cmake --build --preset native --target quorb_bench_callgrind
+	@for what in module baseline; do \
+	  out=$$(mktemp) && \
+	  valgrind --tool=callgrind --collect-atstart=no --toggle-collect=quorb_capture \
+	    --callgrind-out-file=$$out build/native/bench/quorb_bench_callgrind $$what $(CALLGRIND_MESSAGES) \
+	    2>/dev/null && \
+	  ir=$$(callgrind_annotate $$out 2>/dev/null | awk '/PROGRAM TOTALS/ { gsub(",", "", $$1); print $$1 }') && \
+	  rm -f $$out && \
+	  echo "$$what: $$ir instructions for $(CALLGRIND_MESSAGES) messages," \
+	       "$$(( ir / $(CALLGRIND_MESSAGES) )) per message"; \
+	done
+
 clean:
 	rm -rf build

@@ -1,0 +1,45 @@
+// Records N messages through the module (or the baseline) so that callgrind can count the
+// instructions: collect only inside quorb_capture and divide its total by N.
+//   valgrind --tool=callgrind --collect-atstart=no --toggle-collect=quorb_capture
+//            quorb_bench_callgrind module|baseline N
+// (`make bench-callgrind` does this and prints the quotient.)
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "bench_rig.h"
+
+extern "C" {
+__attribute__((noinline)) void quorb_capture(BenchRecorder* recorder, Baseline* baseline,
+                                             unsigned long count) {
+  for (unsigned long n = 0; n < count; ++n) {
+    if (recorder != nullptr) {
+      recorder->host.clock = static_cast<uint32_t>(n);
+      recorder->module.midi(0x00403C90u);
+    } else {
+      baseline->host.clock = static_cast<uint32_t>(n);
+      baseline->capture(0x00403C90u);
+    }
+  }
+}
+}
+
+int main(int argc, char** argv) {
+  if (argc != 3 || (std::strcmp(argv[1], "module") != 0 && std::strcmp(argv[1], "baseline") != 0)) {
+    std::fprintf(stderr, "usage: %s module|baseline N\n", argv[0]);
+    return 2;
+  }
+  // As in quorb_bench: a second thread, so that glibc's stream locks are taken as in the host.
+  std::thread([] {}).join();
+  const unsigned long count = std::strtoul(argv[2], nullptr, 10);
+  TempFolder folder;
+  if (std::strcmp(argv[1], "module") == 0) {
+    BenchRecorder recorder(folder.path("take.quorb"));
+    quorb_capture(&recorder, nullptr, count);
+  } else {
+    Baseline baseline(folder.path("take.quorb"));
+    quorb_capture(nullptr, &baseline, count);
+  }
+  return 0;
+}
