@@ -45,21 +45,19 @@ void interleave(std::initializer_list<Recorder*> recorders, uint32_t count) {
 
 Record tickRecord(uint64_t i) { return {uint32_t(i), indexedMessage(uint32_t(i))}; }
 
-Recorder* startOn(Recorder& r, const std::string& path) {
+void startOn(Recorder& r, const std::string& path) {
   r.host.journal = false;
   r.diagnose(1);
   r.rec(1);
   r.choose(path);
-  return &r;
 }
 
 // Another program may hold /dev/full for a moment (the module locks what it opens, devices
-// included); a few more selections outlast that.
-bool chooseDevFull(Recorder& r) {
-  for (int attempt = 0; attempt < 50; ++attempt) {
-    r.choose("/dev/full");
-    if (lastLoggedResult() != EACCES) break;
+// included); a few more selections outlast that. True once the last selection opened it.
+bool heldAfterRetries(Recorder& r, const std::string& path) {
+  for (int attempt = 0; attempt < 50 && lastLoggedResult() == EACCES; ++attempt) {
     usleep(100000);
+    r.choose(path);
   }
   return lastLoggedResult() == 0;
 }
@@ -71,7 +69,7 @@ TEST(Faults, DiskFullLosesOnlyItsOwnRecording) {
   Recorder full, first, second;
   startOn(first, scratch.path("first.quorb"));
   startOn(full, "/dev/full");
-  ASSERT_TRUE(chooseDevFull(full)) << readLog();
+  ASSERT_TRUE(heldAfterRetries(full, "/dev/full")) << readLog();
   startOn(second, scratch.path("second.quorb"));
   interleave({&first, &full, &second}, MESSAGES);
 
