@@ -48,7 +48,8 @@ test-sanitize:
 
 # What the module costs the audio thread: Google Benchmark figures, then the instructions per
 # message under callgrind. Recordings go to a temporary folder.
-BENCH_ARGS ?= --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+BENCH_ARGS ?= --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+              --benchmark_enable_random_interleaving=true
 CALLGRIND_MESSAGES ?= 100000
 
 .PHONY: bench bench-callgrind
