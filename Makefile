@@ -1,5 +1,5 @@
 # Wraps the CMake presets. Every target installs what the machine lacks first.
-.PHONY: deps demo test test-native test-sanitize test-win32 sanitize clean
+.PHONY: deps demo test test-native test-sanitize test-fuzz test-win32 sanitize clean
 
 deps:
 	@tools/install-deps.sh
@@ -23,14 +23,20 @@ demo: deps
 	@echo "recorded $(DEMO)/demo.quorb and wrote $(DEMO)/demo.mid."
 
 # Every test: on Linux (the end-to-end suite also under valgrind), again under AddressSanitizer
-# and UndefinedBehaviorSanitizer, and on 32-bit Windows under Wine.
+# and UndefinedBehaviorSanitizer, a minute of fuzzing, and on 32-bit Windows under Wine.
 test: deps
-	$(MAKE) --no-print-directory test-native test-sanitize test-win32
+	$(MAKE) --no-print-directory test-native test-sanitize test-fuzz test-win32
 
 test-native:
 	cmake --preset native
 	cmake --build --preset native
 	ctest --preset native
+
+# A minute of the contract fuzzer (clang, libFuzzer, ASan + UBSan) from the shipped corpus.
+test-fuzz:
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+	ctest --preset fuzz
 
 test-win32:
 	cmake --preset win32
