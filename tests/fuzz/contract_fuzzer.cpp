@@ -18,6 +18,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -296,6 +297,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fs::path dir = fs::temp_directory_path() / ("quorb-fuzz-" + std::to_string(getpid()));
     fs::create_directories(dir);
     fs::current_path(dir); // the diagnostic log is a relative name here
+    std::atexit([] {
+      std::error_code ignored;
+      fs::current_path(fs::temp_directory_path(), ignored);
+      fs::remove_all(fs::temp_directory_path() / ("quorb-fuzz-" + std::to_string(getpid())),
+                     ignored);
+    });
     return dir;
   }();
   {
