@@ -14,8 +14,6 @@
 #include "bench_host.h"
 #include "built_module.h"
 
-enum : int32_t { PIN_MIDI_IN = 0, PIN_REC = 1, PIN_OUTFILE = 2 };
-
 // The module's stream buffer size, given to the baseline's stream too.
 constexpr size_t STREAM_BUFFER = 4096;
 

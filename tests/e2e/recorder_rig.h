@@ -15,8 +15,6 @@
 #include "built_module.h"
 #include "scratch_dir.h"
 
-enum : int32_t { PIN_MIDI_IN = 0, PIN_REC = 1, PIN_OUTFILE = 2, PIN_DIAGNOSE = 3 };
-
 // On Windows this is the real D:\DIAGNOSE.TXT (under Wine, drive D: is a scratch folder of the
 // build tree), one file for every test; elsewhere a file of that odd name in the working directory.
 inline const char* const LOG_NAME = "D:\\DIAGNOSE.TXT";

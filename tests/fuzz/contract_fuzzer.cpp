@@ -36,8 +36,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The recorder's pins as the host numbers them.
-enum : int32_t { PIN_REC = 1, PIN_OUTFILE = 2, PIN_DIAGNOSE = 3 };
 constexpr size_t OBJECTS = 4;
 const char* const DEV_FULL = "/dev/full";
 

@@ -12,6 +12,15 @@
 
 #include "host_interface.h"
 
+// The recorder's pins as the host numbers them: the order of the descriptions it hands out.
+enum : int32_t {
+  PIN_MIDI_IN = 0,
+  PIN_REC = 1,
+  PIN_OUTFILE = 2,
+  PIN_DIAGNOSE = 3,
+  RECORDER_PINS = 4
+};
+
 struct HostCall {
   ModuleRecord* record;
   int32_t opcode;

@@ -13,8 +13,6 @@
 
 namespace {
 
-enum : int32_t { PIN_REC = 1, PIN_OUTFILE = 2, PIN_DIAGNOSE = 3, RECORDER_PINS = 4 };
-
 // The host's clock is 32 bits wide: one performance stays within one turn of it, which also
 // bounds the number of blocks a stray time in a MIDI file can ask for.
 constexpr double CLOCK_TURN = 4294967296.0;
