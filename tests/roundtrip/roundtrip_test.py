@@ -153,7 +153,7 @@ class RoundTrip(unittest.TestCase):
         write_quorb("bad.quorb", [(0, 0x403C90)], b"\x01")
         info = run(ARGS.quorb, "info", "bad.quorb")
         self.assertIn("damaged from byte 8", info.stdout)
-        for arguments in (["info", "missing.quorb"], ["tomidi", "bad.quorb", "x.mid"],
+        for arguments in (["info", "missing.quorb"], ["tomidi", "bad.quorb", "x.mid", "--rate", "x"],
                           ["tomidi", "missing.quorb", "x.mid", "--rate", "100"]):
             done = run(ARGS.quorb, *arguments, expect_ok=False)
             self.assertNotEqual(0, done.returncode, arguments)

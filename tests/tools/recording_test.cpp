@@ -1,5 +1,6 @@
 #include "recording.h"
 #include "temp_file.h"
+#include "tool_support.h"
 
 #include <gtest/gtest.h>
 
@@ -43,7 +44,7 @@ std::vector<Kind> kinds(const RecordingFile& file) {
 
 TEST(RecordingReader, ReadsWhatIsWholeAndSaysWhereDamageStarts) {
   const RecordingFile empty = parseRecording({});
-  EXPECT_EQ(empty.recordCount, 0u);
+  EXPECT_EQ(empty.totals.records, 0u);
   EXPECT_TRUE(empty.recordings.empty());
   EXPECT_TRUE(empty.warnings.empty());
 
@@ -51,8 +52,8 @@ TEST(RecordingReader, ReadsWhatIsWholeAndSaysWhereDamageStarts) {
     Bytes bytes = times({0, 10});
     bytes.insert(bytes.end(), extra, 0x90);
     const RecordingFile file = parseRecording(bytes);
-    EXPECT_EQ(file.recordCount, 2u) << extra;
-    ASSERT_EQ(kinds(file), std::vector<Kind>{Kind::PartialRecord}) << extra;
+    EXPECT_EQ(file.totals.records, 2u) << extra;
+    ASSERT_EQ(kinds(file), std::vector<Kind>{Kind::Damage}) << extra;
     EXPECT_EQ(file.warnings[0].offset, 16u);
     EXPECT_NE(file.warnings[0].text.find("byte 16"), std::string::npos) << file.warnings[0].text;
   }
@@ -133,8 +134,8 @@ TEST(RecordingReader, ReadsFilesInBinary) {
   const Bytes bytes = records({{0x0A0D1A00, 0x000A0D90}, {0x0A0D1A01, 0x001A1A80}});
   TempFile file("binary.quorb");
   file.write(bytes);
-  const RecordingFile read = readRecordingFile(file.path());
-  ASSERT_EQ(read.recordCount, 2u);
+  const RecordingFile read = parseRecording(readWholeFile(file.path(), "recording"));
+  ASSERT_EQ(read.totals.records, 2u);
   EXPECT_EQ(read.recordings.at(0).events.at(1).message, 0x001A1A80u);
   EXPECT_EQ(read.recordings.at(0).events.at(1).time, 0x0A0D1A01u);
 }

@@ -22,7 +22,8 @@ using Bytes = std::vector<uint8_t>;
 Recording recording(const std::vector<std::pair<uint64_t, uint32_t>>& ticksAndMessage) {
   Recording out;
   for (const auto& [ticks, message] : ticksAndMessage)
-    out.events.push_back({out.events.size(), uint32_t(ticks), message, ticks, false, ticks});
+    out.events.push_back(
+        {out.events.size(), 8 * out.events.size(), uint32_t(ticks), message, ticks, false, ticks});
   return out;
 }
 
@@ -36,7 +37,7 @@ MidiOptions options(double rate, uint16_t ppq = 960, double bpm = 120) {
 
 // What a reader sees: the conversion written out and parsed back.
 SmfFile roundTrip(const MidiConversion& midi, uint16_t ppq) {
-  return parseSmf(encodeSmf(midi.format, ppq, midi.tracks));
+  return parseSmf(smfBytes(midi.format, ppq, midi.tracks));
 }
 
 std::vector<SmfEvent> channelEvents(const SmfTrack& track) {

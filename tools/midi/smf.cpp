@@ -1,8 +1,8 @@
 #include "smf.h"
 
+#include "tool_support.h"
+
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <sstream>
 
@@ -12,8 +12,8 @@ namespace {
 constexpr uint8_t META = 0xFF;
 constexpr uint8_t META_END_OF_TRACK = 0x2F;
 constexpr uint8_t META_TEMPO = 0x51;
+constexpr uint8_t META_TEXT = 0x01;
 constexpr uint32_t DEFAULT_TEMPO = 500000; // microseconds per quarter note: 120 bpm
-constexpr uint32_t MAX_VLQ = 0x0FFFFFFF;   // four 7-bit groups
 
 [[noreturn]] void fail(const std::string& what, size_t offset) {
   std::ostringstream text;
@@ -193,11 +193,7 @@ SmfFile parseSmf(const std::vector<uint8_t>& bytes) {
 }
 
 SmfFile readSmf(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw SmfError("cannot open " + path);
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                             std::istreambuf_iterator<char>());
-  if (in.bad()) throw SmfError("cannot read " + path);
+  const std::vector<uint8_t> bytes = readWholeFile(path, "MIDI file");
   try {
     return parseSmf(bytes);
   } catch (const SmfError& error) {
@@ -259,31 +255,57 @@ std::vector<TimedMessage> readChannelMessages(const std::string& path) {
   return timedChannelMessages(readSmf(path));
 }
 
-std::vector<uint8_t> encodeSmf(int format, uint16_t ticksPerQuarter,
-                               const std::vector<SmfTrack>& tracks) {
+void TrackEncoder::add(uint64_t tick, const uint8_t* bytes, size_t size) {
+  if (tick < tick_) throw SmfError("ticks go backwards");
+  while (tick - tick_ > MAX_DELTA) {
+    appendVlq(data_, MAX_DELTA);
+    data_.insert(data_.end(), {META, META_TEXT, 0x00});
+    tick_ += MAX_DELTA;
+    ++fillers_;
+  }
+  appendVlq(data_, uint32_t(tick - tick_));
+  data_.insert(data_.end(), bytes, bytes + size);
+  tick_ = tick;
+}
+
+void TrackEncoder::end() {
+  const uint8_t endOfTrack[] = {META, META_END_OF_TRACK, 0x00};
+  add(tick_, endOfTrack, sizeof endOfTrack);
+}
+
+std::vector<uint8_t> smfHeader(int format, size_t trackCount, uint16_t ticksPerQuarter) {
   if (format != 0 && format != 1) throw SmfError("only formats 0 and 1 are written");
-  if (format == 0 && tracks.size() != 1) throw SmfError("format 0 holds exactly one track");
-  if (tracks.empty() || tracks.size() > 0xFFFF) throw SmfError("track count out of range");
+  if (format == 0 && trackCount != 1) throw SmfError("format 0 holds exactly one track");
+  if (trackCount == 0 || trackCount > 0xFFFF) throw SmfError("track count out of range");
   if (ticksPerQuarter == 0 || ticksPerQuarter >= 0x8000)
     throw SmfError("ticks per quarter note must be 1 to 32767");
-
   std::vector<uint8_t> out = {'M', 'T', 'h', 'd', 0, 0, 0, 6};
   appendBigEndian(out, uint32_t(format), 2);
-  appendBigEndian(out, uint32_t(tracks.size()), 2);
+  appendBigEndian(out, uint32_t(trackCount), 2);
   appendBigEndian(out, ticksPerQuarter, 2);
+  return out;
+}
 
+std::vector<uint8_t> trackChunkHeader(size_t length) {
+  if (length > std::numeric_limits<uint32_t>::max()) throw SmfError("track too long");
+  std::vector<uint8_t> out = {'M', 'T', 'r', 'k'};
+  appendBigEndian(out, uint32_t(length), 4);
+  return out;
+}
+
+std::vector<uint8_t> encodeSmf(int format, uint16_t ticksPerQuarter,
+                               const std::vector<SmfTrack>& tracks) {
+  std::vector<uint8_t> out = smfHeader(format, tracks.size(), ticksPerQuarter);
   for (size_t t = 0; t < tracks.size(); ++t) {
     const std::string where = "track " + std::to_string(t + 1) + ", event ";
-    std::vector<uint8_t> data;
-    uint64_t tick = 0;
+    TrackEncoder track;
     bool ended = false;
     const std::vector<SmfEvent>& events = tracks[t].events;
     for (size_t e = 0; e < events.size(); ++e) {
       const SmfEvent& event = events[e];
       const std::vector<uint8_t>& b = event.bytes;
       const std::string at = where + std::to_string(e + 1);
-      if (event.tick < tick) throw SmfError(at + ": ticks go backwards");
-      if (event.tick - tick > MAX_VLQ) throw SmfError(at + ": gap too long for one delta time");
+      if (event.tick < track.tick()) throw SmfError(at + ": ticks go backwards");
       if (b.empty()) throw SmfError(at + ": empty event");
       if (b[0] >= 0x80 && b[0] < 0xF0) {
         if (b.size() != size_t(1 + dataLength(b[0])))
@@ -306,16 +328,12 @@ std::vector<uint8_t> encodeSmf(int format, uint16_t ticksPerQuarter,
       } else {
         throw SmfError(at + ": neither a channel message nor a meta event");
       }
-      appendVlq(data, uint32_t(event.tick - tick));
-      data.insert(data.end(), b.begin(), b.end());
-      tick = event.tick;
+      track.add(event.tick, b);
     }
-    if (!ended) data.insert(data.end(), {0x00, META, META_END_OF_TRACK, 0x00});
-    if (data.size() > std::numeric_limits<uint32_t>::max())
-      throw SmfError(where + "s: track too long");
-    out.insert(out.end(), {'M', 'T', 'r', 'k'});
-    appendBigEndian(out, uint32_t(data.size()), 4);
-    out.insert(out.end(), data.begin(), data.end());
+    if (!ended) track.end();
+    const std::vector<uint8_t> chunk = trackChunkHeader(track.data().size());
+    out.insert(out.end(), chunk.begin(), chunk.end());
+    out.insert(out.end(), track.data().begin(), track.data().end());
   }
   return out;
 }
@@ -323,11 +341,9 @@ std::vector<uint8_t> encodeSmf(int format, uint16_t ticksPerQuarter,
 void writeSmf(const std::string& path, int format, uint16_t ticksPerQuarter,
               const std::vector<SmfTrack>& tracks) {
   const std::vector<uint8_t> bytes = encodeSmf(format, ticksPerQuarter, tracks);
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) throw SmfError("cannot open " + path + " for writing");
-  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-  out.close();
-  if (!out) throw SmfError("cannot write " + path);
+  AtomicFile out(path);
+  out.write(bytes.data(), bytes.size());
+  out.commit();
 }
 
 } // namespace quorb

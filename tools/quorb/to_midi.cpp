@@ -8,64 +8,16 @@
 namespace quorb {
 namespace {
 
-std::vector<uint8_t> metaEvent(uint8_t type, const std::string& data) {
-  std::vector<uint8_t> bytes = {0xFF, type, uint8_t(data.size())}; // callers keep it below 128
-  bytes.insert(bytes.end(), data.begin(), data.end());
-  return bytes;
-}
-
-// The event bytes of a recorded word, or nothing when it is not a well-formed channel message.
-std::vector<uint8_t> channelEvent(uint32_t word) {
+// The size of a recorded word as a channel event (status and data bytes), or 0 when it is not a
+// well-formed channel message.
+uint8_t channelEventSize(uint32_t word) {
   const uint8_t status = word & 0xFF;
   const uint8_t data1 = (word >> 8) & 0xFF;
   const uint8_t data2 = (word >> 16) & 0xFF;
-  if (status < 0x80 || status >= 0xF0 || data1 >= 0x80) return {};
+  if (status < 0x80 || status >= 0xF0 || data1 >= 0x80) return 0;
   const uint8_t kind = status & 0xF0;
-  if (kind == 0xC0 || kind == 0xD0) return {status, data1};
-  if (data2 >= 0x80) return {};
-  return {status, data1, data2};
-}
-
-SmfTrack convertRecording(const Recording& recording, size_t number, bool withTempo,
-                          const MidiOptions& options, MidiConversion& totals) {
-  SmfTrack track;
-  track.events.push_back({0, metaEvent(0x03, "Recording " + std::to_string(number))});
-  if (withTempo) {
-    const uint32_t micros = tempoMicros(options);
-    track.events.push_back(
-        {0, {0xFF, 0x51, 0x03, uint8_t(micros >> 16), uint8_t(micros >> 8), uint8_t(micros)}});
-  }
-  // Notes sounding per channel and key; a Note On while sounding stacks, so each On gets its Off.
-  std::vector<uint32_t> sounding(16 * 128, 0);
-  std::vector<SmfEvent> events;
-  for (const RecordedEvent& recorded : recording.events) {
-    std::vector<uint8_t> bytes = channelEvent(recorded.message);
-    if (bytes.empty()) {
-      ++totals.skippedRecords;
-      continue;
-    }
-    const uint8_t kind = bytes[0] & 0xF0;
-    uint32_t& count = sounding[size_t(bytes[0] & 0x0F) * 128 + bytes[1]];
-    if (kind == 0x90 && bytes[2] > 0) {
-      ++count;
-    } else if ((kind == 0x80 || kind == 0x90) && count > 0) {
-      --count;
-    }
-    events.push_back({fileTick(recorded.placedTicks, options), std::move(bytes)});
-  }
-  // Placed ticks are in order already except in files that break the recorder's rules twice
-  // over; the stable sort keeps the writer's contract either way.
-  std::stable_sort(events.begin(), events.end(),
-                   [](const SmfEvent& a, const SmfEvent& b) { return a.tick < b.tick; });
-  const uint64_t end = events.empty() ? 0 : events.back().tick;
-  for (size_t key = 0; key < sounding.size(); ++key) {
-    for (uint32_t i = 0; i < sounding[key]; ++i) {
-      events.push_back({end, {uint8_t(0x80 | key / 128), uint8_t(key % 128), 0x40}});
-      ++totals.closedNotes;
-    }
-  }
-  track.events.insert(track.events.end(), events.begin(), events.end());
-  return track;
+  if (kind == 0xC0 || kind == 0xD0) return 2;
+  return data2 < 0x80 ? 3 : 0;
 }
 
 } // namespace
@@ -91,18 +43,107 @@ uint64_t fileTick(uint64_t ticks, const MidiOptions& options) {
   return uint64_t(tick);
 }
 
+MidiConverter::MidiConverter(const MidiOptions& options, uint64_t only, bool tempoInEachTrack)
+    : options_(options), tempo_(tempoMicros(options)), only_(only),
+      tempoInEachTrack_(tempoInEachTrack) {
+  fileTick(0, options); // checks rate and ppq once, before any work
+}
+
+void MidiConverter::beginRecording(uint64_t number) {
+  number_ = number;
+  converting_ = only_ == 0 || only_ == number;
+  if (!converting_) return;
+  events_.clear();
+  sounding_.assign(16 * 128, 0);
+}
+
+void MidiConverter::event(const RecordedEvent& recorded) {
+  if (!converting_) return;
+  const uint8_t size = channelEventSize(recorded.message);
+  if (size == 0) {
+    ++skippedRecords;
+    return;
+  }
+  Pending event{
+      fileTick(recorded.placedTicks, options_),
+      {uint8_t(recorded.message), uint8_t(recorded.message >> 8), uint8_t(recorded.message >> 16)},
+      size};
+  if (size == 2) event.bytes[2] = 0;
+  // Notes sounding per channel and key, in the order played; a Note On while sounding stacks,
+  // so each On gets its Off.
+  const uint8_t kind = event.bytes[0] & 0xF0;
+  uint32_t& count = sounding_[size_t(event.bytes[0] & 0x0F) * 128 + event.bytes[1]];
+  if (kind == 0x90 && event.bytes[2] > 0)
+    ++count;
+  else if ((kind == 0x80 || kind == 0x90) && count > 0)
+    --count;
+  events_.push_back(event);
+}
+
+void MidiConverter::endRecording() {
+  if (!converting_) return;
+  converting_ = false;
+  // Placed ticks are in order already except in files that break the recorder's rules twice
+  // over; the stable sort keeps the writer's contract either way.
+  std::stable_sort(events_.begin(), events_.end(),
+                   [](const Pending& a, const Pending& b) { return a.tick < b.tick; });
+  TrackEncoder track;
+  const std::string name = "Recording " + std::to_string(number_);
+  std::vector<uint8_t> meta = {0xFF, 0x03, uint8_t(name.size())};
+  meta.insert(meta.end(), name.begin(), name.end());
+  track.add(0, meta);
+  if (tempoInEachTrack_ || tracks.empty())
+    track.add(0, {0xFF, 0x51, 0x03, uint8_t(tempo_ >> 16), uint8_t(tempo_ >> 8), uint8_t(tempo_)});
+  for (const Pending& event : events_)
+    track.add(event.tick, event.bytes, event.size);
+  const uint64_t end = events_.empty() ? 0 : events_.back().tick;
+  for (size_t key = 0; key < sounding_.size(); ++key) {
+    const uint8_t off[] = {uint8_t(0x80 | key / 128), uint8_t(key % 128), 0x40};
+    for (uint32_t i = 0; i < sounding_[key]; ++i) {
+      track.add(end, off, sizeof off);
+      ++closedNotes;
+    }
+  }
+  track.end();
+  fillerEvents += track.fillers();
+  events_ = std::vector<Pending>(); // give the memory back before the next recording
+  tracks.push_back({number_, std::move(track.data())});
+}
+
+void MidiConverter::addEmptyTrack(uint64_t number) {
+  beginRecording(number);
+  converting_ = true;
+  endRecording();
+}
+
 MidiConversion toMidi(const std::vector<Recording>& recordings, const MidiOptions& options,
                       size_t firstNumber) {
-  tempoMicros(options);
-  fileTick(0, options); // checks rate and ppq once, before any work
+  MidiConverter converter(options);
+  for (size_t i = 0; i < recordings.size(); ++i) {
+    converter.beginRecording(firstNumber + i);
+    for (const RecordedEvent& event : recordings[i].events)
+      converter.event(event);
+    converter.endRecording();
+  }
+  if (recordings.empty()) converter.addEmptyTrack(firstNumber);
   MidiConversion result;
-  result.format = recordings.size() > 1 ? 1 : 0;
-  for (size_t i = 0; i < recordings.size(); ++i)
-    result.tracks.push_back(
-        convertRecording(recordings[i], firstNumber + i, i == 0, options, result));
-  if (recordings.empty())
-    result.tracks.push_back(convertRecording({}, firstNumber, true, options, result));
+  result.format = converter.tracks.size() > 1 ? 1 : 0;
+  for (MidiConverter::Track& track : converter.tracks)
+    result.tracks.push_back(std::move(track.data));
+  result.skippedRecords = converter.skippedRecords;
+  result.closedNotes = converter.closedNotes;
   return result;
+}
+
+std::vector<uint8_t> smfBytes(int format, uint16_t ppq,
+                              const std::vector<std::vector<uint8_t>>& tracks) {
+  std::vector<uint8_t> out = smfHeader(format, tracks.size(), ppq);
+  for (const std::vector<uint8_t>& data : tracks) {
+    const std::vector<uint8_t> chunk = trackChunkHeader(data.size());
+    out.insert(out.end(), chunk.begin(), chunk.end());
+    out.insert(out.end(), data.begin(), data.end());
+  }
+  return out;
 }
 
 } // namespace quorb

@@ -15,13 +15,6 @@ struct MidiOptions {
   double bpm = 120;   // written as whole microseconds per quarter note, 1 to 0xFFFFFF
 };
 
-struct MidiConversion {
-  int format = 0;
-  std::vector<SmfTrack> tracks;
-  uint64_t skippedRecords = 0; // not a channel message with valid data bytes
-  uint64_t closedNotes = 0;    // Note Offs added for notes held at a recording's end
-};
-
 // Microseconds per quarter note for options.bpm; throws std::invalid_argument when out of range.
 uint32_t tempoMicros(const MidiOptions& options);
 
@@ -30,12 +23,66 @@ uint32_t tempoMicros(const MidiOptions& options);
 // plays each event at its recorded second to within half a tick.
 uint64_t fileTick(uint64_t ticks, const MidiOptions& options);
 
-// One track per recording (format 0 for one, 1 otherwise; format 0 with one empty track for
-// none). Every track starts with its name, the first also with the tempo; events stand at
-// their placed ticks; notes still held at the end are closed there. Throws
-// std::invalid_argument for bad options. Track names count the recordings from firstNumber.
+// One MIDI track per recording, built as a reading streams by. A track holds the recording's
+// name ("Recording N"), the tempo when asked for, its channel messages at their placed ticks,
+// Note Offs for notes still held at its end, and End-of-Track. Only the track being built holds
+// its events (16 bytes each); finished tracks keep their encoded bytes.
+class MidiConverter : public RecordingSink {
+public:
+  struct Track {
+    uint64_t number; // the recording's, from 1
+    std::vector<uint8_t> data;
+  };
+
+  // Checks the options (std::invalid_argument). `only`: convert just that recording (from 1),
+  // 0 for all. The first track carries the tempo, or every track with `tempoInEachTrack`.
+  explicit MidiConverter(const MidiOptions& options, uint64_t only = 0,
+                         bool tempoInEachTrack = false);
+
+  void beginRecording(uint64_t number) override;
+  void event(const RecordedEvent& event) override;
+  void endRecording() override;
+
+  // An empty track numbered `number`, for a file with no recordings.
+  void addEmptyTrack(uint64_t number);
+
+  std::vector<Track> tracks;
+  uint64_t skippedRecords = 0; // not a channel message with valid data bytes
+  uint64_t closedNotes = 0;    // Note Offs added for notes held at a recording's end
+  uint64_t fillerEvents = 0;   // carrying gaps longer than one delta time
+
+private:
+  struct Pending {
+    uint64_t tick;
+    uint8_t bytes[3];
+    uint8_t size;
+  };
+  MidiOptions options_;
+  uint32_t tempo_;
+  uint64_t only_;
+  bool tempoInEachTrack_;
+  bool converting_ = false;
+  uint64_t number_ = 0;
+  std::vector<Pending> events_;
+  std::vector<uint32_t> sounding_; // per channel and key, Note Ons not yet closed
+};
+
+// A whole conversion at once: for tests and small inputs.
+struct MidiConversion {
+  int format = 0;                           // 0 for one track, 1 for more
+  std::vector<std::vector<uint8_t>> tracks; // track chunk data
+  uint64_t skippedRecords = 0;
+  uint64_t closedNotes = 0;
+};
+
+// Format 0 for one recording, 1 otherwise; format 0 with one empty track for none. Track names
+// count the recordings from firstNumber. Throws std::invalid_argument for bad options.
 MidiConversion toMidi(const std::vector<Recording>& recordings, const MidiOptions& options,
                       size_t firstNumber = 1);
+
+// The bytes of a Standard MIDI File holding the given track chunk data.
+std::vector<uint8_t> smfBytes(int format, uint16_t ppq,
+                              const std::vector<std::vector<uint8_t>>& tracks);
 
 } // namespace quorb
 

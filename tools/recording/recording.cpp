@@ -1,9 +1,6 @@
 #include "recording.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 
 namespace quorb {
@@ -29,14 +26,29 @@ const char* const RECORDING_BOUNDARY_RULE =
     "before its recording started carries a time from the earlier time base; it reads as the\n"
     "end of the recording before it (at the start of a file, as a recording of its own).\n";
 
+const char* const DAMAGE_RULE =
+    "A record is plausible when its message is one the module could have written: status\n"
+    "0x80-0xEF (a channel message) with both data bytes below 0x80. Records are read on the\n"
+    "8-byte grid from byte 0; while the next 8 are plausible with times that do not decrease,\n"
+    "each is read as it is. Elsewhere the reader counts, for each of the 8 byte shifts, the\n"
+    "plausible whole records in the next 128 bytes. While no shift beats the grid, the record\n"
+    "is read as it stands (a new recording, a pause end, an odd word the module was given).\n"
+    "When one does, stray bytes have shifted what follows: the damage ends at the nearest\n"
+    "offset on that shift from which 4 plausible records with times that do not decrease\n"
+    "follow (all that are left, if fewer). The grid's plausible records before it are read,\n"
+    "the bytes from the first other one up to it are skipped and named in a warning, and\n"
+    "reading goes on there, on the new grid.\n"
+    "A record whose message word is 0 is filler (the module completes a record torn by a full\n"
+    "disk with zero bytes before it records again): it is skipped and counted. Bytes at the\n"
+    "end that make no whole record are skipped too. The recordings rule applies to what is\n"
+    "read.\n";
+
 namespace {
 
 constexpr uint64_t WRAP = uint64_t(1) << 32;
-constexpr size_t RECORD_SIZE = 8;
 
-uint32_t littleEndian(const std::vector<uint8_t>& bytes, size_t at) {
-  return uint32_t(bytes[at]) | uint32_t(bytes[at + 1]) << 8 | uint32_t(bytes[at + 2]) << 16 |
-         uint32_t(bytes[at + 3]) << 24;
+uint32_t littleEndian(const uint8_t* at) {
+  return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
 }
 
 std::string hex(uint32_t value, int digits) {
@@ -48,20 +60,234 @@ std::string hex(uint32_t value, int digits) {
   return text.str();
 }
 
-// Placed ticks: an ahead record takes the ticks of the first record after it that is not ahead.
-void placeAheadRecords(Recording& recording) {
-  bool haveNext = false;
-  uint64_t next = 0;
-  for (auto it = recording.events.rbegin(); it != recording.events.rend(); ++it) {
-    if (!it->ahead) {
-      haveNext = true;
-      next = it->ticks;
+// Applies the recordings rule to the records read, in file order, and hands them on. A run (the
+// records at the end of the current recording that share one ticks value) is held back until the
+// record after it shows whether it stands ahead; ahead runs wait for the first run that does not.
+class Assembler {
+public:
+  Assembler(RecordingSink& sink, ReadTotals& totals) : sink_(sink), totals_(totals) {}
+
+  void record(uint64_t index, uint64_t offset, uint32_t time, uint32_t message) {
+    if (isSystemStatus(message)) {
+      sink_.warning({RecordingWarning::Kind::SystemStatus, offset + 4,
+                     "record " + std::to_string(index) + " at byte " + std::to_string(offset) +
+                         " has system status " + hex(message & 0xFF, 2) +
+                         ", which the recorder never writes: the file was altered"});
     }
-    it->placedTicks = it->ahead && haveNext ? next : it->ticks;
+    if (isPlausibleMessage(message)) ++totals_.channelMessages;
+
+    bool startsRecording = !inRecording_;
+    if (!startsRecording && time < previousTime_) {
+      if (previousTime_ >= WRAP_HIGH_QUARTER && time < WRAP_LOW_QUARTER) {
+        wrapOffset_ += WRAP;
+      } else if (haveBeforeRun_ && wrapOffset_ + time >= beforeRunTicks_) {
+        for (size_t r = runStart_; r < pending_.size(); ++r)
+          pending_[r].ahead = true;
+        sink_.warning({RecordingWarning::Kind::TimeBackwards, offset,
+                       "time goes backwards at record " + std::to_string(index) + " (byte " +
+                           std::to_string(offset) + "): " + std::to_string(time) + " after " +
+                           std::to_string(previousTime_) +
+                           "; read as stamped at the end of a pause, still recording " +
+                           std::to_string(totals_.recordings)});
+      } else {
+        startsRecording = true;
+      }
+    }
+    if (startsRecording) {
+      finish();
+      inRecording_ = true;
+      sink_.beginRecording(++totals_.recordings);
+      wrapOffset_ = 0;
+      haveBeforeRun_ = false;
+    }
+    const uint64_t ticks = wrapOffset_ + time;
+    if (hasEvents_ && ticks != previousTicks_) {
+      settleRun();
+      haveBeforeRun_ = true;
+      beforeRunTicks_ = previousTicks_;
+      runStart_ = pending_.size();
+    }
+    pending_.push_back({index, offset, time, message, ticks, false, ticks});
+    hasEvents_ = true;
+    previousTime_ = time;
+    previousTicks_ = ticks;
   }
-}
+
+  // Ends the current recording, if any.
+  void finish() {
+    if (!inRecording_) return;
+    settleRun(); // the last run of a recording never stands ahead: nothing follows to show it
+    sink_.endRecording();
+    inRecording_ = false;
+    hasEvents_ = false;
+  }
+
+private:
+  // The run before a record with other ticks is settled unless that record just marked it ahead:
+  // then everything held goes out, the ahead records placed at the run's ticks.
+  void settleRun() {
+    if (runStart_ < pending_.size() && pending_[runStart_].ahead) return;
+    const uint64_t placed = runStart_ < pending_.size() ? pending_[runStart_].ticks : 0;
+    for (RecordedEvent& event : pending_) {
+      if (event.ahead) event.placedTicks = placed;
+      sink_.event(event);
+    }
+    pending_.clear();
+    runStart_ = 0;
+  }
+
+  RecordingSink& sink_;
+  ReadTotals& totals_;
+  bool inRecording_ = false;
+  bool hasEvents_ = false;  // the current recording has events
+  uint64_t wrapOffset_ = 0; // added to the stored times of the current recording
+  uint32_t previousTime_ = 0;
+  uint64_t previousTicks_ = 0;
+  // Before the current run stands the last record with other ticks, if the recording has one.
+  bool haveBeforeRun_ = false;
+  uint64_t beforeRunTicks_ = 0;
+  std::vector<RecordedEvent> pending_; // ahead runs, then the current run from runStart_
+  size_t runStart_ = 0;
+};
+
+// Finds the records in the bytes: on the 8-byte grid from byte 0, and on a new grid past
+// damage (DAMAGE_RULE).
+class Splitter {
+public:
+  Splitter(const uint8_t* bytes, size_t size) : bytes_(bytes), size_(size) {}
+
+  uint32_t time(size_t at) const { return littleEndian(bytes_ + at); }
+  uint32_t message(size_t at) const { return littleEndian(bytes_ + at + 4); }
+  bool plausible(size_t at) const { return isPlausibleMessage(message(at)); }
+
+  // `run` plausible records from `at` (all whole ones left, when fewer) whose times do not
+  // decrease. `at` must leave room for one whole record.
+  bool trusted(size_t at, size_t run) const {
+    size_t count = 0;
+    uint32_t previous = 0;
+    for (size_t p = at; count < run && size_ - p >= RECORD_SIZE; p += RECORD_SIZE) {
+      if (!plausible(p) || (count > 0 && time(p) < previous)) return false;
+      previous = time(p);
+      ++count;
+    }
+    return true;
+  }
+
+  // Where the vote from `at` ends: VOTE_SPAN records' worth of bytes on, or the end.
+  size_t voteEnd(size_t at) const {
+    return size_ - at > VOTE_SPAN * RECORD_SIZE ? at + VOTE_SPAN * RECORD_SIZE : size_;
+  }
+
+  // The byte shift from `at` whose whole records up to voteEnd(at) read most like a recording:
+  // 0 (the grid) unless another shift scores clearly more. A record scores when it is
+  // plausible and in order (below): a shifted reading can make a message of a time, but seldom
+  // puts those in order.
+  size_t betterShift(size_t at) const {
+    const size_t end = voteEnd(at);
+    // The lead another shift needs over the grid: 3 over a full span, less where the file ends
+    // sooner, so that a short recording after stray bytes at the end is still found.
+    const size_t lead = std::min<size_t>(3, std::max<size_t>(1, (end - at) / RECORD_SIZE / 4));
+    size_t best = 0;
+    size_t bestScore = 0;
+    for (size_t shift = 0; shift < RECORD_SIZE; ++shift) {
+      size_t score = 0;
+      // The two records before on this shift, as {plausible, time}; none yet reads as {true, 0}.
+      bool plausible1 = true, plausible2 = true;
+      uint32_t time1 = 0, time2 = 0;
+      for (size_t p = at + shift; p < end && end - p >= RECORD_SIZE; p += RECORD_SIZE) {
+        const bool ok = plausible(p);
+        const uint32_t t = time(p);
+        // In order with the record before, or with the one before that: a record stamped as
+        // a pause ended stands alone ahead of both its neighbours.
+        if (ok && ((plausible1 && time1 <= t) || (plausible2 && time2 <= t))) ++score;
+        plausible2 = plausible1;
+        time2 = time1;
+        plausible1 = ok;
+        time1 = t;
+      }
+      if (shift == 0 || score >= bestScore + (best == 0 ? lead : 1)) {
+        best = shift;
+        bestScore = score;
+      }
+    }
+    return best;
+  }
+
+  // The nearest offset from `from` on, a record at a time and before `limit`, from which
+  // RESYNC_RUN trusted records follow; size_ when there is none.
+  size_t nextTrusted(size_t from, size_t limit) const {
+    for (size_t at = from; at < limit && size_ - at >= RECORD_SIZE; at += RECORD_SIZE)
+      if (trusted(at, RESYNC_RUN)) return at;
+    return size_;
+  }
+
+private:
+  const uint8_t* bytes_;
+  size_t size_;
+};
 
 } // namespace
+
+ReadTotals readRecording(const uint8_t* bytes, size_t size, RecordingSink& sink) {
+  static const uint8_t SMF_SIGNATURE[] = {'M', 'T', 'h', 'd'};
+  if (size >= 4 && std::equal(bytes, bytes + 4, SMF_SIGNATURE))
+    throw RecordingError("a Standard MIDI File, not a recording");
+
+  ReadTotals totals;
+  Assembler assembler(sink, totals);
+  const Splitter split(bytes, size);
+  const auto take = [&](size_t at) {
+    const uint64_t index = totals.records++;
+    const uint32_t message = split.message(at);
+    if (message == 0)
+      ++totals.fillers;
+    else
+      assembler.record(index, at, split.time(at), message);
+  };
+  const auto damage = [&](size_t from, size_t to) {
+    ++totals.damagedPlaces;
+    totals.skippedBytes += to - from;
+    std::string text = "damaged from byte " + std::to_string(from);
+    if (to == size && to - from < RECORD_SIZE)
+      text += ": the last " + std::to_string(to - from) +
+              " bytes are not a whole 8-byte record and are not read";
+    else
+      text += " to byte " + std::to_string(to) + ": " + std::to_string(to - from) +
+              (to - from == 1 ? " byte" : " bytes") + " skipped, reading goes on from byte " +
+              std::to_string(to);
+    sink.warning({RecordingWarning::Kind::Damage, from, text});
+  };
+
+  size_t pos = 0;
+  while (size - pos >= RECORD_SIZE) {
+    size_t shift = 0;
+    size_t resume = size;
+    if (!split.trusted(pos, TRUSTED_RUN) && (shift = split.betterShift(pos)) != 0)
+      resume = split.nextTrusted(pos + shift, split.voteEnd(pos));
+    if (resume == size) {
+      // The grid holds: the record is read as it stands.
+      take(pos);
+      pos += RECORD_SIZE;
+      continue;
+    }
+    // Another phase takes over at `resume`: what of the grid is plausible before it is read.
+    while (resume - pos >= RECORD_SIZE && split.plausible(pos)) {
+      take(pos);
+      pos += RECORD_SIZE;
+    }
+    damage(pos, resume);
+    pos = resume;
+  }
+  if (pos < size) damage(pos, size);
+  assembler.finish();
+  return totals;
+}
+
+void requireRecording(const ReadTotals& totals) {
+  if (totals.records > 0 && totals.channelMessages == 0)
+    throw RecordingError("not a recording: none of its " + std::to_string(totals.records) +
+                         " records holds a MIDI channel message");
+}
 
 uint64_t Recording::durationTicks() const {
   uint64_t longest = 0;
@@ -71,103 +297,20 @@ uint64_t Recording::durationTicks() const {
 }
 
 RecordingFile parseRecording(const std::vector<uint8_t>& bytes) {
-  static const char SMF_SIGNATURE[] = {'M', 'T', 'h', 'd'};
-  if (bytes.size() >= 4 && std::equal(bytes.begin(), bytes.begin() + 4, SMF_SIGNATURE))
-    throw RecordingError("a Standard MIDI File, not a recording");
-
+  struct Collector : RecordingSink {
+    RecordingFile& file;
+    explicit Collector(RecordingFile& into) : file(into) {}
+    void beginRecording(uint64_t) override { file.recordings.emplace_back(); }
+    void event(const RecordedEvent& event) override {
+      file.recordings.back().events.push_back(event);
+    }
+    void warning(const RecordingWarning& warning) override { file.warnings.push_back(warning); }
+  };
   RecordingFile file;
-  file.recordCount = bytes.size() / RECORD_SIZE;
-  bool anyChannelMessage = false;
-
-  uint64_t wrapOffset = 0; // added to the stored times of the current recording
-  uint32_t previousTime = 0;
-  uint64_t previousTicks = 0;
-  // The run: the records at the end of the current recording that share previousTicks; before
-  // the run stands the last record with other ticks, if the recording has one.
-  size_t runStart = 0;
-  bool haveBeforeRun = false;
-  uint64_t beforeRunTicks = 0;
-
-  for (size_t i = 0; i < file.recordCount; ++i) {
-    const size_t offset = i * RECORD_SIZE;
-    const uint32_t time = littleEndian(bytes, offset);
-    const uint32_t message = littleEndian(bytes, offset + 4);
-    const uint32_t status = message & 0xFF;
-    if (isSystemStatus(message)) {
-      file.warnings.push_back({RecordingWarning::Kind::SystemStatus, offset + 4,
-                               "record " + std::to_string(i) + " at byte " +
-                                   std::to_string(offset) + " has system status " + hex(status, 2) +
-                                   ", which the recorder never writes: the file was altered"});
-    }
-    if (status >= 0x80 && status < 0xF0) anyChannelMessage = true;
-
-    bool startsRecording = file.recordings.empty();
-    if (!startsRecording && time < previousTime) {
-      if (previousTime >= WRAP_HIGH_QUARTER && time < WRAP_LOW_QUARTER) {
-        wrapOffset += WRAP;
-      } else if (haveBeforeRun && wrapOffset + time >= beforeRunTicks) {
-        Recording& current = file.recordings.back();
-        for (size_t r = runStart; r < current.events.size(); ++r)
-          current.events[r].ahead = true;
-        file.warnings.push_back({RecordingWarning::Kind::TimeBackwards, offset,
-                                 "time goes backwards at record " + std::to_string(i) + " (byte " +
-                                     std::to_string(offset) + "): " + std::to_string(time) +
-                                     " after " + std::to_string(previousTime) +
-                                     "; read as stamped at the end of a pause, " +
-                                     "still recording " + std::to_string(file.recordings.size())});
-      } else {
-        startsRecording = true;
-      }
-    }
-    if (startsRecording) {
-      file.recordings.emplace_back();
-      wrapOffset = 0;
-      haveBeforeRun = false;
-      runStart = 0;
-    }
-    Recording& current = file.recordings.back();
-    const uint64_t ticks = wrapOffset + time;
-    if (!current.events.empty() && ticks != previousTicks) {
-      haveBeforeRun = true;
-      beforeRunTicks = previousTicks;
-      runStart = current.events.size();
-    }
-    current.events.push_back({i, time, message, ticks, false, ticks});
-    previousTime = time;
-    previousTicks = ticks;
-  }
-
-  if (file.recordCount > 0 && !anyChannelMessage)
-    throw RecordingError("not a recording: none of its " + std::to_string(file.recordCount) +
-                         " records holds a MIDI channel message");
-  for (Recording& recording : file.recordings)
-    placeAheadRecords(recording);
-
-  const size_t trailing = bytes.size() % RECORD_SIZE;
-  if (trailing != 0) {
-    const size_t offset = bytes.size() - trailing;
-    file.warnings.push_back({RecordingWarning::Kind::PartialRecord, offset,
-                             "damaged from byte " + std::to_string(offset) + ": the last " +
-                                 std::to_string(trailing) +
-                                 " bytes are not a whole 8-byte record and are not read"});
-  }
+  Collector collector(file);
+  file.totals = readRecording(bytes.data(), bytes.size(), collector);
+  requireRecording(file.totals);
   return file;
-}
-
-RecordingFile readRecordingFile(const std::string& path) {
-  std::error_code error;
-  if (std::filesystem::is_directory(path, error))
-    throw RecordingError(path + ": a folder, not a recording");
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw RecordingError(path + ": cannot open (missing or not readable)");
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                             std::istreambuf_iterator<char>());
-  if (in.bad()) throw RecordingError(path + ": read error");
-  try {
-    return parseRecording(bytes);
-  } catch (const RecordingError& failure) {
-    throw RecordingError(path + ": " + failure.what());
-  }
 }
 
 } // namespace quorb

@@ -2,8 +2,14 @@
 #define QUORB_TOOLS_RECORDING_RECORDING_H
 
 // Reading .quorb recording files: 8-byte records, uint32 little-endian time then uint32
-// little-endian message word, no header. A file may hold several recordings one after another.
+// little-endian message word, no header. A file may hold several recordings one after another,
+// and damage (a record torn by a full disk, stray bytes) that the reader reads past.
+//
+// The reader streams: it hands each record to a RecordingSink as soon as its place in the file's
+// recordings is settled, holding back only the records whose placement still depends on what
+// follows, so that the commands need memory for the file's bytes and little else.
 
+#include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -11,41 +17,74 @@
 
 namespace quorb {
 
-// How the reader splits a file into recordings and unwraps the 32-bit time, in words for people
-// (`quorb --help` prints it). recording.cpp implements exactly this.
+// How the reader splits a file into recordings and unwraps the 32-bit time, and how it reads
+// past damage, in words for people (`quorb --help` prints both). recording.cpp implements
+// exactly these.
 extern const char* const RECORDING_BOUNDARY_RULE;
+extern const char* const DAMAGE_RULE;
 
 constexpr uint32_t WRAP_HIGH_QUARTER = 0xC0000000; // previous time at or above this ...
 constexpr uint32_t WRAP_LOW_QUARTER = 0x40000000;  // ... and next time below this: a wrap
+constexpr size_t RECORD_SIZE = 8;
+// Damage handling (DAMAGE_RULE): records in a row read without a second look, the records'
+// worth of bytes over which the eight byte phases compete, and the run that marks where a new
+// phase starts.
+constexpr size_t TRUSTED_RUN = 8;
+constexpr size_t VOTE_SPAN = 16;
+constexpr size_t RESYNC_RUN = 4;
+
+// True for a status byte the recorder never writes (0xF0-0xFF: system messages).
+constexpr bool isSystemStatus(uint32_t message) { return (message & 0xF0) == 0xF0; }
+
+// A channel message the module could have written: status 0x80-0xEF with both data bytes below
+// 0x80. The top byte is left to the host's packing and not judged.
+constexpr bool isPlausibleMessage(uint32_t message) {
+  const uint32_t status = message & 0xFF;
+  return status >= 0x80 && status < 0xF0 && ((message >> 8) & 0x80) == 0 &&
+         ((message >> 16) & 0x80) == 0;
+}
 
 struct RecordedEvent {
-  size_t index;     // record number in the file, from 0
+  uint64_t index;   // number of the record among the records read, from 0 (offset / 8 until
+                    // the first damage)
+  uint64_t offset;  // byte offset of the record in the file
   uint32_t time;    // as stored
   uint32_t message; // as stored, status byte in bits 0-7
   uint64_t ticks;   // time unwrapped: counts from the recording's time 0
   // Stamped with the length of a pause just ended (see the rule): its ticks stand ahead of the
   // records after it. placedTicks is then the ticks of the first record after it that is not
-  // ahead (its own ticks when none follows); otherwise placedTicks equals ticks.
+  // ahead; otherwise placedTicks equals ticks.
   bool ahead = false;
   uint64_t placedTicks = 0;
 };
 
-struct Recording {
-  std::vector<RecordedEvent> events;
-  uint64_t durationTicks() const; // the largest ticks of the recording, 0 when empty
-};
-
 struct RecordingWarning {
-  enum class Kind { PartialRecord, SystemStatus, TimeBackwards };
+  enum class Kind { Damage, SystemStatus, TimeBackwards };
   Kind kind;
   uint64_t offset; // byte offset in the file where the trouble is
   std::string text;
 };
 
-struct RecordingFile {
-  uint64_t recordCount = 0;
-  std::vector<Recording> recordings; // in file order; none for a file without whole records
-  std::vector<RecordingWarning> warnings;
+// What a reading found besides the recordings themselves.
+struct ReadTotals {
+  uint64_t records = 0;         // 8-byte records read, fillers included
+  uint64_t fillers = 0;         // records whose message word is 0: skipped
+  uint64_t skippedBytes = 0;    // damage read past
+  uint64_t damagedPlaces = 0;   // stretches of damage
+  uint64_t recordings = 0;      //
+  uint64_t channelMessages = 0; // records holding a plausible message
+};
+
+// Receives a reading in file order. Each recording's events come between its begin and end, with
+// ahead and placedTicks already final; warnings come in the order of their offsets as far as
+// the reading allows.
+class RecordingSink {
+public:
+  virtual ~RecordingSink() = default;
+  virtual void beginRecording(uint64_t /*number, from 1*/) {}
+  virtual void event(const RecordedEvent& event) = 0;
+  virtual void endRecording() {}
+  virtual void warning(const RecordingWarning& /*warning*/) {}
 };
 
 class RecordingError : public std::runtime_error {
@@ -53,15 +92,28 @@ public:
   using std::runtime_error::runtime_error;
 };
 
-// Reads what is whole and warns about the rest. Throws RecordingError only for bytes that are
-// not a recording at all: a Standard MIDI File, or records none of which holds a channel message.
+// Reads `size` bytes of a recording file into `sink`. Throws RecordingError, before calling the
+// sink, for a Standard MIDI File. A file without a single channel message is not refused here:
+// see requireRecording.
+ReadTotals readRecording(const uint8_t* bytes, size_t size, RecordingSink& sink);
+
+// Throws RecordingError when a reading found bytes but no channel message: not a recording.
+void requireRecording(const ReadTotals& totals);
+
+// A whole file's reading kept in memory: for tests and small files.
+struct Recording {
+  std::vector<RecordedEvent> events;
+  uint64_t durationTicks() const; // the largest ticks of the recording, 0 when empty
+};
+
+struct RecordingFile {
+  ReadTotals totals;
+  std::vector<Recording> recordings; // in file order; none for a file without records
+  std::vector<RecordingWarning> warnings;
+};
+
+// readRecording and requireRecording into a RecordingFile.
 RecordingFile parseRecording(const std::vector<uint8_t>& bytes);
-
-// As parseRecording, and throws RecordingError naming the path when it cannot be read.
-RecordingFile readRecordingFile(const std::string& path);
-
-// True for a status byte the recorder never writes (0xF0-0xFF: system messages).
-constexpr bool isSystemStatus(uint32_t message) { return (message & 0xF0) == 0xF0; }
 
 } // namespace quorb
 
