@@ -21,6 +21,9 @@ enum : int32_t {
   RECORDER_PINS = 4
 };
 
+// The module's diagnostic log, a fixed name; outside Windows a relative file of that odd name.
+inline constexpr const char* DIAGNOSTIC_LOG = "D:\\DIAGNOSE.TXT";
+
 struct HostCall {
   ModuleRecord* record;
   int32_t opcode;

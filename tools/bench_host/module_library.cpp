@@ -1,5 +1,7 @@
 #include "module_library.h"
 
+#include "tool_support.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -19,6 +21,28 @@ const char* const SEPARATORS = "/\\:";
 const char* const SEPARATORS = "/";
 #endif
 
+#ifdef _WIN32
+// The system's own words for a load error, then its number; the commonest mistake, a module
+// built for another system, also in plain words.
+std::string loadErrorText(DWORD code) {
+  wchar_t* text = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string words;
+  if (length > 0) {
+    words = quorb::textOf(std::filesystem::path(std::wstring(text, length)));
+    LocalFree(text);
+    while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == ' ' ||
+                              words.back() == '.'))
+      words.pop_back();
+  }
+  std::string out = code == ERROR_BAD_EXE_FORMAT ? "not a 32-bit Windows module" : "";
+  if (!words.empty()) out += out.empty() ? words : " (" + words + ")";
+  return out + (out.empty() ? "" : ", ") + "Windows error " + std::to_string(code);
+}
+#endif
+
 // A bare file name means the file in the working directory, as for any other file the tools
 // open; the loaders would otherwise search their own library paths for it.
 std::string asFilePath(const std::string& path) {
@@ -33,12 +57,13 @@ ModuleLibrary::ModuleLibrary(const std::string& path) {
 #ifdef _WIN32
   // No message box for a file that is not a loadable image: the caller reports it.
   const UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-  HMODULE module = LoadLibraryA(file.c_str());
+  // Wide, so that a module in a folder of any name loads whatever the code page.
+  HMODULE module = LoadLibraryW(quorb::pathOf(file).c_str());
   const DWORD loadError = GetLastError();
   SetErrorMode(oldMode);
   handle_ = reinterpret_cast<void*>(module);
   if (module == nullptr) {
-    error_ = "cannot load " + path + " (Windows error " + std::to_string(loadError) + ")";
+    error_ = "cannot load " + path + ": " + loadErrorText(loadError);
     return;
   }
   getModuleProperties = exported<GetModulePropertiesFn>(module, "getModuleProperties");

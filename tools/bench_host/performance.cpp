@@ -4,12 +4,22 @@
 #include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <string>
 #include <utility>
 
+#ifdef _WIN32
+#include <share.h>
+#else
+#include <sys/file.h>
+#endif
+
 #include "bench_host.h"
+#include "tool_support.h"
 
 namespace {
 
@@ -133,15 +143,45 @@ void checkRecorderPins(HostedModule& module, int32_t count) {
 }
 
 // The module records nothing and says nothing when it cannot open the file, so the host finds
-// out first. Opening for appending creates the file, as the module would.
-void checkWritable(const std::string& path) {
+// out first, opening the file as the module will: for appending (which creates it), and held
+// exclusively, so that a file another program holds is refused here too.
+void checkRecordable(const std::string& path) {
+  std::error_code error;
+  if (std::filesystem::is_directory(quorb::pathOf(path), error))
+    throw BenchError("cannot record into " + path + ": a folder, not a file");
   errno = 0;
-  std::ofstream probe(path, std::ios::binary | std::ios::app);
-  if (!probe) {
-    const int error = errno;
-    throw BenchError("cannot write " + path +
-                     (error != 0 ? std::string(": ") + std::strerror(error) : std::string()));
-  }
+#ifdef _WIN32
+  std::FILE* file = _wfsopen(quorb::pathOf(path).c_str(), L"ab", _SH_DENYRW);
+  const int openError = file == nullptr ? (errno != 0 ? errno : EACCES) : 0;
+#else
+  std::FILE* file = std::fopen(path.c_str(), "ab");
+  int openError = file == nullptr ? (errno != 0 ? errno : EIO) : 0;
+  if (file != nullptr && flock(fileno(file), LOCK_EX | LOCK_NB) != 0) openError = EACCES;
+#endif
+  if (file != nullptr) std::fclose(file);
+  if (openError == EACCES)
+    throw BenchError("cannot record into " + path +
+                     ": another program holds it, or it may "
+                     "not be written (" +
+                     std::strerror(openError) + ")");
+  if (openError != 0)
+    throw BenchError("cannot record into " + path + ": " + std::strerror(openError));
+}
+
+uint64_t sizeOf(const std::string& path) {
+  std::error_code error;
+  const uintmax_t size = std::filesystem::file_size(quorb::pathOf(path), error);
+  return error ? 0 : uint64_t(size);
+}
+
+// The module's own word on the file, when its diagnostics switch was on: the result of the last
+// open in the log, 0 when the log says nothing.
+int loggedOpenResult() {
+  std::ifstream log(quorb::pathOf(DIAGNOSTIC_LOG), std::ios::binary);
+  int result = 0;
+  for (std::string line; std::getline(log, line);)
+    if (line.compare(0, 4, "err=") == 0) result = std::atoi(line.c_str() + 4);
+  return result;
 }
 
 } // namespace
@@ -185,7 +225,8 @@ PerformanceReport perform(const ModuleLibrary& library,
 
   host.pinCount = countPins(module);
   checkRecorderPins(module, host.pinCount);
-  checkWritable(outPath);
+  checkRecordable(outPath);
+  const uint64_t sizeBefore = sizeOf(outPath);
 
   module.open();
   module.dispatch(MOD_SET_SAMPLE_RATE, 0, 0, nullptr, static_cast<float>(settings.rate));
@@ -215,10 +256,26 @@ PerformanceReport perform(const ModuleLibrary& library,
       host.clock = static_cast<uint32_t>(scheduled[next].sample);
       module.midi(scheduled[next].word);
       ++report.messages;
-      if (pausing) ++report.pausedMessages;
+      if (pausing)
+        ++report.pausedMessages;
+      else if ((scheduled[next].word & 0xF0) != 0xF0)
+        ++report.recordedMessages;
     }
   }
   module.close();
+
+  // Whatever went wrong inside the module, a recording that did not reach the file is a failure.
+  const uint64_t expected = 8 * uint64_t(report.recordedMessages);
+  const uint64_t grown = sizeOf(outPath) - std::min(sizeOf(outPath), sizeBefore);
+  if (grown < expected) {
+    const int refusal = settings.diagnose ? loggedOpenResult() : 0;
+    throw BenchError("the recording did not reach " + outPath + ": it grew by " +
+                     std::to_string(grown) + " bytes, not by the " + std::to_string(expected) +
+                     " of the " + std::to_string(report.recordedMessages) + " messages played" +
+                     (refusal != 0
+                          ? std::string("; the module could not open it: ") + std::strerror(refusal)
+                          : std::string()));
+  }
 
   report.blocks = blocks;
   report.samples = blocks * block;

@@ -53,8 +53,9 @@ struct PerformanceSettings {
 };
 
 struct PerformanceReport {
-  size_t messages = 0;       // delivered to the module, paused ones included
-  size_t pausedMessages = 0; // delivered while "REC" was 0
+  size_t messages = 0;         // delivered to the module, paused ones included
+  size_t pausedMessages = 0;   // delivered while "REC" was 0
+  size_t recordedMessages = 0; // delivered while "REC" was 1, system messages left out
   uint64_t blocks = 0;
   uint64_t samples = 0; // blocks * block
   double seconds = 0;   // samples / rate
@@ -63,7 +64,8 @@ struct PerformanceReport {
 // Plays `messages` (in any order; equal times keep theirs) through a new recorder object from
 // `library`, recording into `outPath` (appended to when it exists, as the module does). Throws
 // BenchError before any block runs when the settings, a message time, the module or the file
-// will not do.
+// will not do (a file someone else holds included), and after the performance when the file
+// did not grow by 8 bytes for each message recorded: the module could not open or write it.
 PerformanceReport perform(const ModuleLibrary& library,
                           const std::vector<quorb::TimedMessage>& messages,
                           const std::string& outPath, const PerformanceSettings& settings);

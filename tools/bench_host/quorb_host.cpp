@@ -5,14 +5,20 @@
 #include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "module_library.h"
 #include "performance.h"
+#include "quorb_version.h"
 #include "smf.h"
+#include "tool_support.h"
 
 namespace {
+
+using quorb::FileError;
+using quorb::UsageError;
 
 const char* const RECORD_HELP =
     "Plays a Standard MIDI File (type 0 or 1) through one recorder object of the module file, "
@@ -23,25 +29,63 @@ const char* const RECORD_HELP =
     "message follows the process call of the block that holds its sample, with the clock at "
     "that exact sample. Each --pause FROM-TO (seconds) sets REC to 0 from the block holding "
     "FROM up to the block holding TO, so a whole number of blocks is cut out; the MIDI in "
-    "between is still delivered and the module drops it.";
+    "between is still delivered and the module drops it.\n"
+    "Without --module, the module file next to quorb-host is used, else the one of the build "
+    "tree it was built in.";
+
+#ifdef _WIN32
+const char* const MODULE_FILE = "QUORB_REC_M.sem";
+#else
+const char* const MODULE_FILE = "QUORB_REC_M.so";
+#endif
+
+// The module file next to the program (an unzipped release), else the developer's build tree.
+std::string defaultModule() {
+  const std::string folder = quorb::programFolder();
+  std::vector<std::string> looked;
+  if (!folder.empty()) looked.push_back(quorb::textOf(quorb::pathOf(folder) / MODULE_FILE));
+#ifdef QUORB_DEFAULT_MODULE
+  looked.push_back(QUORB_DEFAULT_MODULE);
+#endif
+  for (const std::string& candidate : looked) {
+    std::error_code error;
+    if (std::filesystem::is_regular_file(quorb::pathOf(candidate), error)) return candidate;
+  }
+  std::string where;
+  for (const std::string& candidate : looked)
+    where += "\n  " + candidate;
+  throw FileError(std::string("cannot find the module file ") + MODULE_FILE +
+                  "; looked for:" + where + "\ngive its path with --module");
+}
+
+// Refuses an OUT that the module would damage by appending records to it.
+void checkOut(const std::string& in, const std::string& out) {
+  if (quorb::sameFile(in, out))
+    throw UsageError(out + " is the MIDI file being played: records would be appended to it");
+  if (quorb::fileStartsWith(out, "MThd"))
+    throw UsageError(out + " is a Standard MIDI File, not a recording: records would be "
+                           "appended to it; choose a .quorb file");
+}
 
 std::string summary(const std::string& in, const std::string& out, const PerformanceReport& r,
                     const PerformanceSettings& s) {
   char seconds[64];
   std::snprintf(seconds, sizeof seconds, "%.3f", r.seconds);
   std::string line =
-      "played " + std::to_string(r.messages) + " messages from " + in + " into " + out;
+      "played " + quorb::plural(r.messages, "message") + " from " + in + " into " + out;
   if (r.pausedMessages != 0) line += " (" + std::to_string(r.pausedMessages) + " while paused)";
-  return line + ": " + seconds + " s, " + std::to_string(r.blocks) + " blocks of " +
-         std::to_string(s.block) + " samples at " + std::to_string(s.rate) + " Hz";
+  return line + ": " + seconds + " s, " + quorb::plural(r.blocks, "block") + " of " +
+         quorb::plural(uint64_t(s.block), "sample") + " at " + std::to_string(s.rate) + " Hz";
 }
 
 } // namespace
 
 int runQuorbHost(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
-  CLI::App app{"quorb-host: the bench host. Plays the host's part for the recorder module, "
-               "without the host."};
+  CLI::App app{"quorb-host " QUORB_VERSION
+               ": the bench host. Plays the host's part for the recorder module, without the "
+               "host.\nExit codes: 0 done, 1 file trouble, 2 bad arguments."};
   app.name("quorb-host");
+  app.set_version_flag("--version", "quorb-host " QUORB_VERSION);
   app.require_subcommand(1);
   // Paths may start with a slash (Wine takes Unix paths); they are never options.
   app.allow_windows_style_options(false);
@@ -49,43 +93,60 @@ int runQuorbHost(int argc, const char* const* argv, std::ostream& out, std::ostr
   std::string midiPath;
   std::string outPath;
   std::vector<std::string> pauseTexts;
-  std::string modulePath = QUORB_DEFAULT_MODULE;
+  std::string modulePath;
+  std::string rateText = "44100";
+  std::string blockText = "64";
   PerformanceSettings settings;
 
   CLI::App* record = app.add_subcommand("record", RECORD_HELP);
   record->add_option("IN.mid", midiPath, "the Standard MIDI File to play")->required();
   record->add_option("OUT.quorb", outPath, "the recording file to choose on OUTFILE")->required();
-  record->add_option("--rate", settings.rate, "samples (clock ticks) per second")
-      ->capture_default_str()
-      ->check(CLI::Range(1, INT32_MAX));
-  record->add_option("--block", settings.block, "samples per block")
-      ->capture_default_str()
-      ->check(CLI::Range(1, INT32_MAX));
+  record->add_option("--rate", rateText, "samples (clock ticks) per second")
+      ->type_name("HZ")
+      ->capture_default_str();
+  record->add_option("--block", blockText, "samples per block")
+      ->type_name("N")
+      ->capture_default_str();
   record->add_option("--pause", pauseTexts, "REC 0 from FROM to TO seconds, e.g. 1.5-3; repeatable")
       ->type_name("FROM-TO")
       ->expected(1)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   record->add_flag("--diagnose", settings.diagnose,
                    "turn on the module's switch: a line per file opening in D:\\DIAGNOSE.TXT");
-  record->add_option("--module", modulePath, "the module file to load")->capture_default_str();
+  record
+      ->add_option("--module", modulePath,
+                   std::string("the module file to load (default: ") + MODULE_FILE +
+                       " next to quorb-host)")
+      ->type_name("PATH");
 
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    return app.exit(e, out, err);
+    return app.exit(e, out, err) == 0 ? quorb::EXIT_DONE : quorb::EXIT_BAD_ARGUMENTS;
   }
 
   try {
-    for (const std::string& text : pauseTexts)
-      settings.pauses.push_back(parsePause(text));
+    settings.rate = int32_t(quorb::parseInteger("--rate", rateText, 1, INT32_MAX));
+    settings.block = int32_t(quorb::parseInteger("--block", blockText, 1, INT32_MAX));
+    for (const std::string& text : pauseTexts) {
+      try {
+        settings.pauses.push_back(parsePause(text));
+      } catch (const BenchError& e) {
+        throw UsageError(e.what());
+      }
+    }
     // SmfError names the file and the byte where it went wrong.
     const std::vector<quorb::TimedMessage> messages = quorb::readChannelMessages(midiPath);
-    const ModuleLibrary library(modulePath);
+    checkOut(midiPath, outPath);
+    const ModuleLibrary library(modulePath.empty() ? defaultModule() : modulePath);
     const PerformanceReport report = perform(library, messages, outPath, settings);
     out << "quorb-host: " << summary(midiPath, outPath, report, settings) << "\n";
-    return 0;
+    return quorb::EXIT_DONE;
+  } catch (const UsageError& e) {
+    err << "quorb-host: " << e.what() << "\n";
+    return quorb::EXIT_BAD_ARGUMENTS;
   } catch (const std::exception& e) {
     err << "quorb-host: " << e.what() << "\n";
-    return 1;
+    return quorb::EXIT_FILE_TROUBLE;
   }
 }
