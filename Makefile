@@ -1,5 +1,5 @@
 # Wraps the CMake presets. Every target installs what the machine lacks first.
-.PHONY: deps demo test test-native test-sanitize test-fuzz test-win32 sanitize clean
+.PHONY: deps demo test test-native test-sanitize test-fuzz test-win32 sanitize clean dist dist-build
 
 deps:
 	@tools/install-deps.sh
@@ -42,6 +42,16 @@ test-win32:
 	cmake --preset win32
 	cmake --build --preset win32
 	ctest --preset win32
+
+# The archive for Windows users, build/dist/quorb-recorder-VERSION-win32.zip: the module file and
+# the tools built for release (preset win32-release: no tests, stripped, reproducible), README.txt,
+# LICENSE and SHA256SUMS.
+dist: deps
+	$(MAKE) --no-print-directory dist-build
+
+dist-build:
+	cmake --preset win32-release
+	cmake --build --preset win32-release
 
 # The native tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize: deps
