@@ -1,5 +1,6 @@
 # Wraps the CMake presets. Every target installs what the machine lacks first.
-.PHONY: deps demo test test-native test-sanitize test-fuzz test-win32 sanitize clean
+.PHONY: deps demo test test-native test-sanitize test-fuzz test-win32 sanitize clean dist dist-build \
+        test-dist
 
 deps:
 	@tools/install-deps.sh
@@ -23,9 +24,10 @@ demo: deps
 	@echo "recorded $(DEMO)/demo.quorb and wrote $(DEMO)/demo.mid."
 
 # Every test: on Linux (the end-to-end suite also under valgrind), again under AddressSanitizer
-# and UndefinedBehaviorSanitizer, a minute of fuzzing, and on 32-bit Windows under Wine.
+# and UndefinedBehaviorSanitizer, a minute of fuzzing, on 32-bit Windows under Wine, and the
+# release archive.
 test: deps
-	$(MAKE) --no-print-directory test-native test-sanitize test-fuzz test-win32
+	$(MAKE) --no-print-directory test-native test-sanitize test-fuzz test-win32 test-dist
 
 test-native:
 	cmake --preset native
@@ -42,6 +44,21 @@ test-win32:
 	cmake --preset win32
 	cmake --build --preset win32
 	ctest --preset win32
+
+# The archive for Windows users, build/dist/quorb-recorder-VERSION-win32.zip: the module file and
+# the tools built for release (preset win32-release: no tests, stripped, reproducible), README.txt,
+# LICENSE and SHA256SUMS.
+dist: deps
+	$(MAKE) --no-print-directory dist-build
+
+dist-build:
+	cmake --preset win32-release
+	cmake --build --preset win32-release
+
+# The archive used as a Windows user would, under Wine, and built again from a copy of the
+# tracked files in another folder: both archives must be equal byte for byte.
+test-dist: dist-build
+	/usr/bin/python3 release/check_release.py
 
 # The native tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize: deps

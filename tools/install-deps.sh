@@ -6,6 +6,7 @@
 set -euo pipefail
 
 packages=(g++ make cmake libgtest-dev googletest libcli11-dev libbenchmark-dev python3-mido valgrind
+  python3-pefile git
   clang libclang-rt-14-dev
   g++-mingw-w64-i686 wine wine32
   wine64)
