@@ -53,14 +53,6 @@ function(quorb_release_files)
     return()
   endif()
 
-  # quorb-host falls back to the build tree's module file, a path that means nothing on a
-  # user's machine and would make the binary differ from folder to folder. The release falls
-  # back to the bare name instead.
-  get_target_property(definitions quorb_host_cli COMPILE_DEFINITIONS)
-  list(FILTER definitions EXCLUDE REGEX "^QUORB_DEFAULT_MODULE=")
-  set_target_properties(quorb_host_cli PROPERTIES COMPILE_DEFINITIONS
-                        "${definitions};QUORB_DEFAULT_MODULE=\"QUORB_REC_M.sem\"")
-
   find_program(QUORB_DIST_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
   set(QUORB_DIST_DIR ${PROJECT_SOURCE_DIR}/build/dist CACHE PATH "Where make dist puts the archive")
   set(zip ${QUORB_DIST_DIR}/quorb-recorder-${PROJECT_VERSION}-win32.zip)

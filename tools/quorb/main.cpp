@@ -93,7 +93,7 @@ std::string damageSummary(const ReadTotals& totals) {
 
 class DumpPrinter : public RecordingSink {
 public:
-  explicit DumpPrinter(const std::optional<double>& rate) : rate_(rate) {}
+  explicit DumpPrinter(double rate) : rate_(rate) {}
   ~DumpPrinter() override { flush(); }
 
   void beginRecording(uint64_t number) override {
@@ -110,8 +110,8 @@ public:
     }
     std::snprintf(line, sizeof line, "%8" PRIu64 " %12" PRIu64 " ", event.index, event.ticks);
     buffer_ += line;
-    if (rate_) {
-      std::snprintf(line, sizeof line, "%14s s ", seconds(event.ticks, *rate_).c_str());
+    if (rate_ > 0) {
+      std::snprintf(line, sizeof line, "%14s s ", seconds(event.ticks, rate_).c_str());
       buffer_ += line;
     }
     std::snprintf(line, sizeof line, " 0x%08X  ", unsigned(event.message));
@@ -127,15 +127,17 @@ public:
   }
 
 private:
-  std::optional<double> rate_;
+  double rate_; // 0: no seconds column
   uint64_t number_ = 0;
   bool announced_ = false;
   std::string buffer_; // lines go out in blocks; the dump is never held whole
 };
 
+// The rate given, or 0 for none: times are then shown in ticks only.
+double optionalRate(const std::optional<std::string>& text) { return text ? rateOf(*text) : 0; }
+
 void dump(const std::string& path, const std::optional<std::string>& rateText) {
-  const std::optional<double> rate =
-      rateText ? std::optional<double>(rateOf(*rateText)) : std::nullopt;
+  const double rate = optionalRate(rateText);
   const std::vector<uint8_t> bytes = readWholeFile(path, "recording");
   WarningSink check;
   ReadTotals totals;
@@ -148,7 +150,7 @@ void dump(const std::string& path, const std::optional<std::string>& rateText) {
   if (totals.recordings == 0)
     std::cout << "(no records)\n";
   else
-    std::cout << "  record        ticks " << (rate ? "       seconds   " : "")
+    std::cout << "  record        ticks " << (rate > 0 ? "       seconds   " : "")
               << " word        message\n";
   {
     DumpPrinter printer(rate);
@@ -178,8 +180,7 @@ public:
 };
 
 void info(const std::string& path, const std::optional<std::string>& rateText) {
-  const std::optional<double> rate =
-      rateText ? std::optional<double>(rateOf(*rateText)) : std::nullopt;
+  const double rate = optionalRate(rateText);
   InfoCollector collected;
   ReadTotals totals;
   {
@@ -193,7 +194,7 @@ void info(const std::string& path, const std::optional<std::string>& rateText) {
   }
   const auto duration = [&](uint64_t ticks) {
     std::string text = plural(ticks, "tick");
-    if (rate) text += " (" + seconds(ticks, *rate) + " s)";
+    if (rate > 0) text += " (" + seconds(ticks, rate) + " s)";
     return text;
   };
   uint64_t total = 0;
