@@ -1,0 +1,163 @@
+#!/usr/bin/python3
+"""The built quorb and quorb-host as a user meets them: accidents that must not cost a take,
+Windows habits, and errors in words. Natively, and as .exe under Wine (--emulator).
+
+    tools_test.py --quorb Q --host H --holder HOLD --phrase MID [--emulator 'CMD|ARG'] --work DIR
+"""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import unittest
+
+import mido
+
+ARGS = None
+TICK = 60.0 / (120 * 960)  # seconds per tick of a converted file at the defaults
+
+
+def run(program, *arguments, code=0, says=None):
+    """Runs a tool in the work folder; checks its exit code and that its output says `says`."""
+    command = [*ARGS.emulator, program, *arguments]
+    done = subprocess.run(command, cwd=ARGS.work, capture_output=True, timeout=300,
+                          stdin=subprocess.DEVNULL)
+    text = (done.stdout + done.stderr).decode("utf-8", "replace")
+    assert done.returncode == code, f"{arguments}: exit {done.returncode}, not {code}:\n{text}"
+    assert says is None or says in text, f"{arguments}: no {says!r} in:\n{text}"
+    return done
+
+
+def path(name):
+    return os.path.join(ARGS.work, name)
+
+
+def read(name):
+    with open(path(name), "rb") as f:
+        return f.read()
+
+
+def write(name, data):
+    with open(path(name), "wb") as f:
+        f.write(data)
+
+
+def messages(name):
+    """(seconds, message) of every channel message, as mido reads the file."""
+    out, now = [], 0.0
+    for message in mido.MidiFile(path(name)):
+        now += message.time
+        if not message.is_meta:
+            out.append((now, message.copy(time=0)))
+    return out
+
+
+class Tools(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        shutil.copy(ARGS.phrase, path("phrase.mid"))
+        run(ARGS.host, "record", "phrase.mid", "a.quorb")
+        run(ARGS.host, "record", "phrase.mid", "b.quorb", "--pause", "1-2")
+        for take in "ab":
+            run(ARGS.quorb, "tomidi", take + ".quorb")
+        cls.takes = [messages("a.mid"), messages("b.mid")]
+        cls.assertGreater(cls, len(cls.takes[0]), 50)
+
+    def assertSameTake(self, name, want):
+        got = messages(name)
+        self.assertEqual([m for _, m in want], [m for _, m in got], name)
+        for (w, _), (g, _) in zip(want, got):
+            self.assertLessEqual(abs(w - g), TICK, name)
+
+    def test_damage_costs_only_its_own_bytes(self):
+        a, b = read("a.quorb"), read("b.quorb")
+        torn = a[-8:]  # what a full disk leaves of a record: its first bytes
+        for k in range(1, 8):
+            with self.subTest(stray=k):
+                # Stray bytes between two takes: both read whole, the bytes named.
+                write("s.quorb", a + torn[:k] + b)
+                run(ARGS.quorb, "info", "s.quorb", says=f"{k} damaged byte")
+                run(ARGS.quorb, "s.quorb", "--split")
+                self.assertSameTake("s-1.mid", self.takes[0])
+                self.assertSameTake("s-2.mid", self.takes[1])
+                # A torn tail, then a new take through the module: completed with zeros first.
+                write("t.quorb", a + torn[:k])
+                run(ARGS.host, "record", "phrase.mid", "t.quorb")
+                self.assertEqual(a + torn[:k] + bytes(8 - k), read("t.quorb")[:len(a) + 8])
+                run(ARGS.quorb, "tomidi", "t.quorb", "--split", says="t-2.mid")
+                self.assertSameTake("t-2.mid", self.takes[0])
+
+    def test_no_command_destroys_a_file(self):
+        take = read("a.quorb")
+        write("other.quorb", take)
+        if os.path.exists(path("link.quorb")):
+            os.remove(path("link.quorb"))
+        os.link(path("a.quorb"), path("link.quorb"))
+        cases = [  # program, arguments, exit code, said
+            (ARGS.quorb, ["tomidi", "a.quorb", "a.quorb"], 2, "is the recording being converted"),
+            (ARGS.quorb, ["tomidi", "a.quorb", "link.quorb"], 2, "is the recording being"),
+            (ARGS.quorb, ["tomidi", "a.quorb", "other.quorb"], 2, "is not a MIDI file"),
+            (ARGS.quorb, ["tomidi", "phrase.mid", "a.mid"], 1, "a Standard MIDI File"),
+            (ARGS.host, ["record", "phrase.mid", "phrase.mid"], 2, "is the MIDI file being"),
+            (ARGS.host, ["record", "phrase.mid", "a.mid"], 2, "is a Standard MIDI File"),
+        ]
+        before = {name: read(name) for name in ("a.quorb", "other.quorb", "phrase.mid", "a.mid")}
+        listing = sorted(os.listdir(ARGS.work))
+        for program, arguments, code, said in cases:
+            run(program, *arguments, code=code, says=said)
+        self.assertEqual(before, {name: read(name) for name in before})
+        self.assertEqual(listing, sorted(os.listdir(ARGS.work)), "a temporary file was left")
+        # A file another program holds: refused before anything is played.
+        holder = subprocess.Popen([*ARGS.emulator, ARGS.holder, "held.quorb"], cwd=ARGS.work,
+                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        try:
+            self.assertEqual(b"held", holder.stdout.readline().strip())
+            run(ARGS.host, "record", "phrase.mid", "held.quorb", code=1, says="another program")
+        finally:
+            holder.communicate(b"")
+        if not ARGS.emulator:  # a device that swallows the records: the growth check catches it
+            run(ARGS.host, "record", "phrase.mid", "/dev/full", code=1, says="did not reach")
+
+    def test_windows_habits_and_errors_in_words(self):
+        name = "録音 Käse"
+        run(ARGS.host, "record", "phrase.mid", name + ".quorb", says="played 59 messages")
+        run(ARGS.quorb, name + ".quorb", says="44100 clock ticks per second assumed")
+        self.assertSameTake(name + ".mid", self.takes[0])
+        run(ARGS.quorb, "info", name + ".quorb", says=name + ".quorb")
+        piped = run(ARGS.quorb, "tomidi", "a.quorb", "-").stdout
+        self.assertEqual(read("a.mid"), piped, "standard output holds the MIDI file alone")
+        os.makedirs(path("folder"), exist_ok=True)
+        for program, arguments, code, said in [
+            (ARGS.quorb, ["--version"], 0, "quorb "),
+            (ARGS.host, ["--version"], 0, "quorb-host "),
+            (ARGS.quorb, ["frob", "x"], 2, 'unknown command "frob"'),
+            (ARGS.quorb, ["tomidi", "a.quorb", "--ppq", "abc"], 2, '"abc" is not a number'),
+            (ARGS.quorb, ["info", "folder"], 1, "a folder, not a recording"),
+            (ARGS.host, ["record", "folder", "x.quorb"], 1, "a folder, not a MIDI file"),
+            (ARGS.host, ["record", "phrase.mid", "folder"], 1, "a folder, not a file"),
+            (ARGS.host, ["record", "phrase.mid", "x.quorb", "--rate", "fast"], 2, "not a number"),
+            (ARGS.host, ["record", "phrase.mid", "x.quorb", "--pause", "2-1"], 2, "FROM-TO"),
+            (ARGS.host, ["record", "phrase.mid", "x.quorb", "--module", "phrase.mid"], 1,
+             "not a 32-bit Windows module" if ARGS.emulator else "cannot load"),
+            (ARGS.quorb, ["--help"], 0, "Usage: quorb [OPTIONS]"),
+        ]:
+            run(program, *arguments, code=code, says=said)
+        help_text = run(ARGS.quorb, "tomidi", "--help").stdout.decode()
+        self.assertNotIn("0xC0000000", help_text, "the recordings rule belongs to quorb --help")
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    for option in ("--quorb", "--host", "--holder", "--phrase", "--work"):
+        parser.add_argument(option, required=True)
+    parser.add_argument("--emulator", default="")
+    ARGS, rest = parser.parse_known_args()
+    ARGS.emulator = [part for part in ARGS.emulator.split("|") if part]
+    shutil.rmtree(ARGS.work, ignore_errors=True)
+    os.makedirs(ARGS.work)
+    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
