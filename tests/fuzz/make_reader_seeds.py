@@ -1,0 +1,37 @@
+#!/usr/bin/python3
+"""Writes the reader fuzzers' seeds from the test files: the demo phrase for the MIDI file
+reader; for the recording reader, a take played from it, two takes with stray bytes between
+them, a torn tail completed with zeros, and a wrap. Run with /usr/bin/python3 (mido)."""
+import os
+import struct
+
+import mido
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+PHRASE = os.path.join(HERE, "..", "..", "tools", "demo", "phrase.mid")
+
+
+def take(rate=44100):
+    now, out = 0.0, b""
+    for message in mido.MidiFile(PHRASE):
+        now += message.time
+        if not message.is_meta:
+            data = message.bytes() + [0, 0]
+            out += struct.pack("<II", round(now * rate), data[0] | data[1] << 8 | data[2] << 16)
+    return out
+
+
+def write(folder, name, data):
+    os.makedirs(os.path.join(HERE, folder), exist_ok=True)
+    with open(os.path.join(HERE, folder, name), "wb") as f:
+        f.write(data)
+
+
+with open(PHRASE, "rb") as f:
+    write("smf_seeds", "phrase.mid", f.read())
+one = take()
+write("recording_seeds", "take.quorb", one)
+write("recording_seeds", "stray-bytes.quorb", one + one[-8:-5] + take(48000))
+write("recording_seeds", "torn-and-completed.quorb", one + one[-8:-6] + bytes(6) + one[:64])
+write("recording_seeds", "wrap.quorb",
+      struct.pack("<IIII", 0xFFFFFF00, 0x403C90, 0x10, 0x3C80) + one[:80])

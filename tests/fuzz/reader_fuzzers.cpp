@@ -1,0 +1,99 @@
+// libFuzzer targets for the readers that take files from users: the Standard MIDI File reader
+// (quorb-host plays any .mid) and the recording reader (quorb reads any .quorb), each built as
+// its own program: QUORB_FUZZ_SMF or QUORB_FUZZ_RECORDING. Besides surviving any input under
+// ASan and UBSan, each checks what its reader promises about what it returns.
+#include <cstdint>
+#include <cstdlib>
+#include <stdexcept>
+#include <vector>
+
+#include "recording.h"
+#include "smf.h"
+#include "to_midi.h"
+
+namespace {
+
+void check(bool condition) {
+  if (!condition) std::abort();
+}
+
+#ifdef QUORB_FUZZ_SMF
+// A file that parses writes back into one that parses to the same channel messages.
+void fuzzSmf(const std::vector<uint8_t>& bytes) {
+  quorb::SmfFile file;
+  try {
+    file = quorb::parseSmf(bytes);
+  } catch (const quorb::SmfError&) {
+    return;
+  }
+  const std::vector<quorb::TimedMessage> messages = quorb::timedChannelMessages(file);
+  std::vector<uint8_t> again;
+  try {
+    again = quorb::encodeSmf(file.format, file.ticksPerQuarter, file.tracks);
+  } catch (const quorb::SmfError&) {
+    return; // e.g. more than 65535 tracks announced and read
+  }
+  const std::vector<quorb::TimedMessage> reread =
+      quorb::timedChannelMessages(quorb::parseSmf(again));
+  check(reread.size() == messages.size());
+  for (size_t i = 0; i < reread.size(); ++i)
+    check(reread[i].word == messages[i].word && reread[i].seconds == messages[i].seconds);
+}
+#endif
+
+#ifdef QUORB_FUZZ_RECORDING
+// Every byte is read as part of a record or skipped as damage, records come in file order with
+// recordings properly opened and closed, and the conversion takes whatever the reader gives.
+struct Checker : quorb::RecordingSink {
+  quorb::MidiConverter midi{quorb::MidiOptions{44100, 960, 120}};
+  bool open = false;
+  uint64_t recordings = 0, nextOffset = 0, index = 0;
+  size_t size;
+  explicit Checker(size_t bytes) : size(bytes) {}
+  void beginRecording(uint64_t number) override {
+    check(!open && number == ++recordings);
+    open = true;
+    midi.beginRecording(number);
+  }
+  void event(const quorb::RecordedEvent& e) override {
+    check(open && e.offset >= nextOffset && e.offset + 8 <= size && e.message != 0);
+    check(e.index >= index && (e.ahead || e.placedTicks == e.ticks));
+    nextOffset = e.offset + 8;
+    index = e.index + 1;
+    midi.event(e);
+  }
+  void endRecording() override {
+    check(open);
+    open = false;
+    midi.endRecording();
+  }
+};
+
+void fuzzRecording(const std::vector<uint8_t>& bytes) {
+  Checker checker(bytes.size());
+  quorb::ReadTotals totals;
+  try {
+    totals = quorb::readRecording(bytes.data(), bytes.size(), checker);
+  } catch (const quorb::RecordingError&) {
+    return; // a Standard MIDI File
+  }
+  check(!checker.open && totals.recordings == checker.recordings);
+  check(totals.records * 8 + totals.skippedBytes == bytes.size());
+  check(totals.fillers <= totals.records && totals.channelMessages <= totals.records);
+  for (const quorb::MidiConverter::Track& track : checker.midi.tracks)
+    quorb::parseSmf(quorb::smfBytes(0, 960, {track.data}));
+}
+#endif
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::vector<uint8_t> bytes(data, data + size);
+#ifdef QUORB_FUZZ_SMF
+  fuzzSmf(bytes);
+#endif
+#ifdef QUORB_FUZZ_RECORDING
+  fuzzRecording(bytes);
+#endif
+  return 0;
+}
