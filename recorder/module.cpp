@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
 #include "file_access.h"
 
 namespace {
@@ -28,6 +31,20 @@ void writeWord(std::FILE* file, uint32_t word) {
       static_cast<unsigned char>(word), static_cast<unsigned char>(word >> 8),
       static_cast<unsigned char>(word >> 16), static_cast<unsigned char>(word >> 24)};
   writeUnlocked(bytes, sizeof bytes, file); // write errors are not reported: nowhere to
+}
+
+// The file's length modulo the record size, from the open descriptor, without reading the
+// content and with 64-bit lengths on every target. 0 when it cannot be had, and for anything but
+// a regular file (a device holds no records).
+unsigned tornTail(std::FILE* file) {
+#if defined(_WIN32)
+  struct _stati64 status {};
+  if (_fstati64(_fileno(file), &status) != 0 || (status.st_mode & _S_IFMT) != _S_IFREG) return 0;
+#else
+  struct stat status {};
+  if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode)) return 0;
+#endif
+  return static_cast<unsigned>(status.st_size % Module::RECORD_SIZE);
 }
 
 } // namespace
@@ -138,9 +155,19 @@ void Module::selectFile() {
   closeRecording();
   const int result = openExclusive(path, "a+b", &recFile);
   recOpenResult = result;
-  // Before any I/O on the stream: the object's own buffer, so that the C library never
-  // allocates one at the first write on the audio thread.
-  if (result == 0) std::setvbuf(recFile, recBuffer, _IOFBF, sizeof recBuffer);
+  if (result == 0) {
+    // Before any I/O on the stream: the object's own buffer, so that the C library never
+    // allocates one at the first write on the audio thread.
+    std::setvbuf(recFile, recBuffer, _IOFBF, sizeof recBuffer);
+    // A file cut inside a record (a full disk, a size limit) would put every later record off
+    // the 8-byte grid. Zero bytes complete the torn record so that the new recording starts on
+    // the grid; nothing already in the file changes (readers judge the completed record: one
+    // whose message word is 0 is no MIDI message). Buffered like the records, so a failing
+    // write shows no sooner than theirs, and recording goes ahead either way.
+    static const unsigned char zeros[RECORD_SIZE] = {};
+    if (const unsigned tail = tornTail(recFile); tail != 0)
+      writeUnlocked(zeros, RECORD_SIZE - tail, recFile);
+  }
 
   if (diagnose != 0) {
     int length = std::snprintf(diagText, sizeof diagText, "err=%d %s\n", result, hostPath);
