@@ -114,9 +114,7 @@ TEST_F(Recording, CloseFlushesEveryRecord) {
 TEST_F(Recording, ExistingBytesAreKeptAndATornRecordIsCompleted) {
   for (size_t length = 0; length <= 16; ++length) {
     SCOPED_TRACE(length);
-    std::vector<uint8_t> bytes;
-    for (size_t i = 0; i < length; ++i)
-      bytes.push_back(uint8_t(0xA1 + i));
+    std::vector<uint8_t> bytes(length, 0xA5);
     writeBytes(take, bytes);
     Recorder r;
     r.play("file=take.quorb rec=1 blk file=fresh.quorb", scratch);

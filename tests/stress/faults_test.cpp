@@ -139,8 +139,7 @@ TEST(Faults, FileSizeLimitStopsOnlyTheFileThatReachesIt) {
   EXPECT_TRUE(holdsRecords(scratch.path("small.quorb"), SMALL, tickRecord));
   EXPECT_TRUE(holdsRecords(scratch.path("after.quorb"), 10, tickRecord));
 
-  // Without the limit, a new take into the cut file: zeros complete the torn record, then the
-  // take follows on the 8-byte grid.
+  // A new take into the cut file: zeros complete the torn record, the take follows on the grid.
   ASSERT_NE(0u, big.size() % 8) << "the limit should cut a record";
   {
     Recorder again;
