@@ -69,22 +69,28 @@ test-sanitize:
 	cmake --build --preset sanitize
 	ctest --preset sanitize
 
-# What the module costs the audio thread: Google Benchmark figures, then the instructions per
+# What the module costs the audio thread: quorb_bench (its own timing loop, the same program on
+# both targets) natively, then built for 32-bit Windows and run under Wine; the instructions per
 # message under callgrind. Recordings go to a temporary folder.
-BENCH_ARGS ?= --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
-              --benchmark_enable_random_interleaving=true
+BENCH_ARGS ?= --repetitions 15
 CALLGRIND_MESSAGES ?= 100000
 
-.PHONY: bench bench-callgrind
+.PHONY: bench bench-win32 bench-callgrind
 bench: deps
 	cmake --preset native
 	cmake --build --preset native --target quorb_bench
 	build/native/bench/quorb_bench $(BENCH_ARGS)
 
+bench-win32: deps
+	cmake --preset win32
+	cmake --build --preset win32 --target quorb_bench
+	cmake/wine-run.sh build/win32/wine build/win32/bench/quorb_bench.exe $(BENCH_ARGS); \
+	  status=$$?; cmake/wine-run.sh build/win32/wine --stop; exit $$status
+
 bench-callgrind: deps
 	cmake --preset native
 	cmake --build --preset native --target quorb_bench_callgrind
-	@for what in module baseline; do \
+	@for what in module baseline floor; do \
 	  out=$$(mktemp) && \
 	  valgrind --tool=callgrind --collect-atstart=no --toggle-collect=quorb_capture \
 	    --callgrind-out-file=$$out build/native/bench/quorb_bench_callgrind $$what $(CALLGRIND_MESSAGES) \

@@ -2,12 +2,21 @@
 #define QUORB_BENCH_BENCH_RIG_H
 
 // One recorder object from the built module file, recording into a file in a fresh temporary
-// folder, driven as the host drives it; and the baseline it is measured against.
+// folder, driven as the host drives it; and the baseline and the floor it is measured against,
+// compiled like the module (same compiler, target and flags) and run in the same process.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <stdexcept>
 #include <string>
 
@@ -20,9 +29,13 @@ constexpr size_t STREAM_BUFFER = 4096;
 class TempFolder {
 public:
   TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quorb-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("no temporary folder");
-    dir_ = pattern;
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && dir_.empty(); ++attempt) {
+      const std::filesystem::path dir = base / ("quorb-bench-" + std::to_string(random()));
+      if (std::filesystem::create_directory(dir)) dir_ = dir;
+    }
+    if (dir_.empty()) throw std::runtime_error("no temporary folder");
   }
   ~TempFolder() {
     std::error_code ignored;
@@ -103,6 +116,65 @@ private:
   ModuleRecord record{};
   std::FILE* stream = nullptr;
   char buffer[STREAM_BUFFER];
+};
+
+// The least a capture can cost: the same clock request through the host's callback, the record
+// stored into a 4 KiB block of its own, and one write system call per full block. No stream.
+class Floor {
+public:
+  explicit Floor(const std::string& file) {
+#ifdef _WIN32
+    fd = _open(file.c_str(), _O_WRONLY | _O_CREAT | _O_APPEND | _O_BINARY, _S_IREAD | _S_IWRITE);
+#else
+    fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+#endif
+    if (fd < 0) throw std::runtime_error("cannot open " + file);
+    record.hostHandle = &host;
+    host.journal = false;
+  }
+  ~Floor() {
+    writeOut(used);
+#ifdef _WIN32
+    _close(fd);
+#else
+    ::close(fd);
+#endif
+  }
+  Floor(const Floor&) = delete;
+  Floor& operator=(const Floor&) = delete;
+
+  void capture(uint32_t message) {
+    const uint32_t time =
+        static_cast<uint32_t>(callback(&record, HOST_GET_CLOCK, 0, 0, nullptr, 0.0f));
+    for (unsigned shift = 0; shift < 32; shift += 8) { // little-endian, as on disk
+      block[used + shift / 8] = static_cast<unsigned char>(time >> shift);
+      block[used + 4 + shift / 8] = static_cast<unsigned char>(message >> shift);
+    }
+    used += 8;
+    if (used == sizeof block) {
+      writeOut(used);
+      used = 0;
+    }
+  }
+
+  BenchHost host;
+
+private:
+  void writeOut(size_t size) {
+    if (size == 0) return;
+#ifdef _WIN32
+    written += _write(fd, block, static_cast<unsigned>(size));
+#else
+    written += ::write(fd, block, size);
+#endif
+  }
+
+  HostCallback volatile callback = &BenchHost::callback;
+  ModuleRecord record{};
+  int fd = -1;
+  size_t used = 0;
+  long long written = 0; // kept only so that no write's result goes unused
+  unsigned char block[STREAM_BUFFER];
 };
 
 #endif // QUORB_BENCH_BENCH_RIG_H

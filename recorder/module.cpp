@@ -1,33 +1,69 @@
 #include "module.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
+
+#include <sys/stat.h>
+#include <sys/types.h>
 
 #include "file_access.h"
 
 namespace {
 
-// A recording stream belongs to one object and the host calls one object at a time, so the
-// stream's lock guards nothing and its cost is skipped where the C library offers a way. The
-// msvcrt.dll that MinGW links by default exports no _fwrite_nolock; there the locked call stays.
-size_t writeUnlocked(const void* data, size_t size, std::FILE* file) {
-#if defined(__GLIBC__)
-  return fwrite_unlocked(data, 1, size, file);
-#elif defined(_WIN32) &&                                                                           \
-    (defined(_UCRT) || (defined(__MSVCRT_VERSION__) && __MSVCRT_VERSION__ >= 0x800) ||             \
-     defined(_MSC_VER))
-  return _fwrite_nolock(data, 1, size, file);
+// One byte into the stream's buffer, without the stream's lock: a recording stream belongs to
+// one object and the host calls one object at a time, so the lock guards nothing. These are the
+// C library's own unlocked puts on its own buffer: a byte lands in the buffer the stream was
+// given, and the stream writes the buffer out when it is full, exactly as a locked write would.
+inline void putByte(unsigned char byte, std::FILE* file) {
+#if defined(_WIN32)
+  _putc_nolock(byte, file); // msvcrt: a macro over the stream's own pointer and count
 #else
-  return std::fwrite(data, 1, size, file);
+  putc_unlocked(byte, file);
 #endif
 }
 
-// Records are little-endian on disk whatever the machine.
-void writeWord(std::FILE* file, uint32_t word) {
-  const unsigned char bytes[4] = {
-      static_cast<unsigned char>(word), static_cast<unsigned char>(word >> 8),
-      static_cast<unsigned char>(word >> 16), static_cast<unsigned char>(word >> 24)};
-  writeUnlocked(bytes, sizeof bytes, file); // write errors are not reported: nowhere to
+// One record into the stream's buffer: time, then message word, little-endian whatever the
+// machine. Where the buffer has room for all 8 bytes, the C library's own buffer pointer (and,
+// on msvcrt, its count) is moved once for the record, exactly as eight of its unlocked puts
+// would move it; otherwise byte by byte, and the put that finds the buffer full writes it out.
+// Write errors are not reported: nowhere to.
+inline void writeRecord(std::FILE* file, uint32_t time, uint32_t message) {
+  const unsigned char bytes[Module::RECORD_SIZE] = {
+      static_cast<unsigned char>(time),          static_cast<unsigned char>(time >> 8),
+      static_cast<unsigned char>(time >> 16),    static_cast<unsigned char>(time >> 24),
+      static_cast<unsigned char>(message),       static_cast<unsigned char>(message >> 8),
+      static_cast<unsigned char>(message >> 16), static_cast<unsigned char>(message >> 24)};
+#if defined(__GLIBC__)
+  if (file->_IO_write_end - file->_IO_write_ptr >= static_cast<std::ptrdiff_t>(sizeof bytes)) {
+    std::memcpy(file->_IO_write_ptr, bytes, sizeof bytes);
+    file->_IO_write_ptr += sizeof bytes;
+    return;
+  }
+#elif defined(__MINGW32__) && !defined(_UCRT) // msvcrt.dll: the FILE its put macro uses
+  if (file->_cnt >= static_cast<int>(sizeof bytes)) {
+    std::memcpy(file->_ptr, bytes, sizeof bytes);
+    file->_ptr += sizeof bytes;
+    file->_cnt -= static_cast<int>(sizeof bytes);
+    return;
+  }
+#endif
+  for (const unsigned char byte : bytes)
+    putByte(byte, file);
+}
+
+// The file's length modulo the record size, from the open descriptor, without reading the
+// content and with 64-bit lengths on every target. 0 when it cannot be had, and for anything but
+// a regular file (a device holds no records).
+unsigned tornTail(std::FILE* file) {
+#if defined(_WIN32)
+  struct _stati64 status {};
+  if (_fstati64(_fileno(file), &status) != 0 || (status.st_mode & _S_IFMT) != _S_IFREG) return 0;
+#else
+  struct stat status {};
+  if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode)) return 0;
+#endif
+  return static_cast<unsigned>(status.st_size % Module::RECORD_SIZE);
 }
 
 } // namespace
@@ -138,9 +174,19 @@ void Module::selectFile() {
   closeRecording();
   const int result = openExclusive(path, "a+b", &recFile);
   recOpenResult = result;
-  // Before any I/O on the stream: the object's own buffer, so that the C library never
-  // allocates one at the first write on the audio thread.
-  if (result == 0) std::setvbuf(recFile, recBuffer, _IOFBF, sizeof recBuffer);
+  if (result == 0) {
+    // Before any I/O on the stream: the object's own buffer, so that the C library never
+    // allocates one at the first write on the audio thread.
+    std::setvbuf(recFile, recBuffer, _IOFBF, sizeof recBuffer);
+    // A file cut inside a record (a full disk, a size limit) would put every later record off
+    // the 8-byte grid. Zero bytes complete the torn record so that the new recording starts on
+    // the grid; nothing already in the file changes (readers judge the completed record: one
+    // whose message word is 0 is no MIDI message). Buffered like the records, so a failing
+    // write shows no sooner than theirs, and recording goes ahead either way.
+    if (const unsigned tail = tornTail(recFile); tail != 0)
+      for (unsigned n = tail; n < RECORD_SIZE; ++n)
+        putByte(0, recFile);
+  }
 
   if (diagnose != 0) {
     int length = std::snprintf(diagText, sizeof diagText, "err=%d %s\n", result, hostPath);
@@ -174,8 +220,7 @@ void Module::onMidiData(uint32_t, uint32_t message, uint16_t) {
   if (rec != 1) return;
   recordTime = clockReading() - startClock;
   recordMessage = message;
-  writeWord(recFile, recordTime);
-  writeWord(recFile, recordMessage);
+  writeRecord(recFile, recordTime, recordMessage);
 }
 
 void Module::processBlock() {

@@ -17,6 +17,8 @@ public:
   // Pin-table entries, in description order (the recorder uses no skip or repeat flags).
   enum : int32_t { PIN_MIDI_IN = 0, PIN_REC = 1, PIN_OUTFILE = 2, PIN_DIAGNOSE = 3 };
   static constexpr int32_t PATH_CAPACITY = 400;
+  // One record on disk: time, then message word, 4 bytes each.
+  static constexpr unsigned RECORD_SIZE = 8;
   // The recording stream's buffer: 512 records. Whatever sits in it is lost if the host dies,
   // so it stays small; a bigger one would only save write calls that already come once per
   // 512 messages.

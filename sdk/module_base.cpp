@@ -73,11 +73,6 @@ void ModuleBase::onOpcode8Index(int32_t) {}
 void ModuleBase::onMidiData(uint32_t, uint32_t, uint16_t) {}
 void ModuleBase::onOpcode12(int32_t, int32_t, void*) {}
 
-int32_t ModuleBase::callHost(int32_t opcode, int32_t index, int32_t value, void* ptr, float opt) {
-  if (callback == nullptr) return 0;
-  return callback(&record, opcode, index, value, ptr, opt);
-}
-
 void ModuleBase::setProcessRoutine(ProcessRoutine routine, int32_t adjust1, int32_t adjust2,
                                    int32_t adjust3) {
   if (routine == processSlot.routine) {

@@ -109,18 +109,22 @@ TEST_F(Recording, CloseFlushesEveryRecord) {
     ASSERT_EQ(Record(i, 0x90 | (i << 8)), got[i]);
 }
 
-TEST_F(Recording, ExistingBytesAreKeptAndAnEmptyRecordingAddsNothing) {
-  const std::vector<uint8_t> partial{1, 2, 3, 4, 5}; // not a whole record: never checked
-  writeBytes(take, partial);
-  Recorder r;
-  r.play("file=take.quorb rec=1 blk file=fresh.quorb", scratch);
-  EXPECT_EQ(partial, readBytes(take));
-  ASSERT_TRUE(fileExists(scratch.path("fresh.quorb")));
-  EXPECT_EQ(0u, readBytes(scratch.path("fresh.quorb")).size());
-  r.play("file=take.quorb blk m=0x90 close", scratch);
-  std::vector<uint8_t> expected = partial;
-  expected.insert(expected.end(), {0, 0, 0, 0, 0x90, 0, 0, 0});
-  EXPECT_EQ(expected, readBytes(take));
+// A file cut inside a record (a full disk, a size limit) gets its torn record completed with
+// zeros when chosen, so that what follows lies on the 8-byte grid; every byte it held is kept.
+TEST_F(Recording, ExistingBytesAreKeptAndATornRecordIsCompleted) {
+  for (size_t length = 0; length <= 16; ++length) {
+    SCOPED_TRACE(length);
+    std::vector<uint8_t> bytes(length, 0xA5);
+    writeBytes(take, bytes);
+    Recorder r;
+    r.play("file=take.quorb rec=1 blk file=fresh.quorb", scratch);
+    EXPECT_EQ(0u, readBytes(scratch.path("fresh.quorb")).size());
+    bytes.resize((length + 7) / 8 * 8, 0); // an empty recording adds the zeros and nothing else
+    EXPECT_EQ(bytes, readBytes(take));
+    r.play("file=take.quorb blk @5 m=0x90 close", scratch); // whole now: no more zeros
+    bytes.insert(bytes.end(), {5, 0, 0, 0, 0x90, 0, 0, 0});
+    EXPECT_EQ(bytes, readBytes(take));
+  }
 }
 
 TEST_F(Recording, OnlyStatusOneOnOutfileSelectsAFile) {

@@ -3,7 +3,8 @@
 
 // Counts every heap call of the process (malloc, calloc, realloc, free, and operator new and
 // delete, which go through them) made between construction and count(), by anyone: the test
-// program, the C and C++ libraries and the module file loaded into it.
+// program, the C and C++ libraries and the module file loaded into it (on Windows: those that
+// msvcrt.dll or the module file make).
 
 class AllocationCounter {
 public:
@@ -15,7 +16,7 @@ public:
   long count() const;
 
 private:
-  long start_;
+  long start_ = 0;
 };
 
 #endif // QUORB_TESTS_REALTIME_ALLOCATION_COUNTER_H

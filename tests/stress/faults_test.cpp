@@ -138,6 +138,19 @@ TEST(Faults, FileSizeLimitStopsOnlyTheFileThatReachesIt) {
   EXPECT_TRUE(isRecordPrefix(big, BIG)) << "what reached big.quorb is not what was recorded";
   EXPECT_TRUE(holdsRecords(scratch.path("small.quorb"), SMALL, tickRecord));
   EXPECT_TRUE(holdsRecords(scratch.path("after.quorb"), 10, tickRecord));
+
+  // A new take into the cut file: zeros complete the torn record, the take follows on the grid.
+  ASSERT_NE(0u, big.size() % 8) << "the limit should cut a record";
+  {
+    Recorder again;
+    startOn(again, scratch.path("big.quorb"));
+    interleave({&again}, 10);
+  }
+  std::vector<uint8_t> expected = big;
+  expected.resize((big.size() + 7) / 8 * 8, 0);
+  for (uint32_t i = 0; i < 10; ++i)
+    appendRecord(expected, tickRecord(i).first, tickRecord(i).second);
+  EXPECT_TRUE(expected == readBytes(scratch.path("big.quorb")));
 }
 
 struct BadPath {
