@@ -75,7 +75,7 @@ test-sanitize:
 BENCH_ARGS ?= --repetitions 15
 CALLGRIND_MESSAGES ?= 100000
 
-.PHONY: bench bench-win32 bench-callgrind
+.PHONY: bench bench-win32 bench-callgrind bench-tools
 bench: deps
 	cmake --preset native
 	cmake --build --preset native --target quorb_bench
@@ -100,6 +100,13 @@ bench-callgrind: deps
 	  echo "$$what: $$ir instructions for $(CALLGRIND_MESSAGES) messages," \
 	       "$$(( ir / $(CALLGRIND_MESSAGES) )) per message"; \
 	done
+
+# How the quorb command scales: peak memory and time of info, dump and tomidi on recordings of
+# 0.5, 1 and 2 million records (the goal: at most 64 bytes per record, time linear).
+bench-tools: deps
+	cmake --preset native
+	cmake --build --preset native --target quorb
+	/usr/bin/python3 bench/tools_scaling.py build/native/tools/quorb/quorb
 
 clean:
 	rm -rf build

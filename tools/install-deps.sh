@@ -5,7 +5,7 @@
 # runs under qemu's user-mode emulation, registered for i386 programs here.
 set -euo pipefail
 
-packages=(g++ make cmake libgtest-dev googletest libcli11-dev libbenchmark-dev python3-mido valgrind
+packages=(g++ make cmake libgtest-dev googletest libcli11-dev python3-mido valgrind time
   python3-pefile git
   clang libclang-rt-14-dev
   g++-mingw-w64-i686 wine wine32

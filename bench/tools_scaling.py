@@ -1,0 +1,88 @@
+#!/usr/bin/python3
+"""How the quorb command scales: peak resident memory and time of info, dump and tomidi on
+recordings of growing size, up to 2 million records (16 MB).
+
+    tools_scaling.py QUORB [--records 500000,1000000,2000000]
+
+Each file is a realistic take: notes with their offs, controllers and pitch bends at times that
+grow by up to 20 ms (at 44100 ticks per second), cut into two recordings. Peak memory is the
+peak of the command's whole process (its libraries included) as GNU time (/usr/bin/time, Debian's
+package "time") reports it: measured from a process of its own, so that this script's memory
+does not count.
+"""
+import argparse
+import os
+import random
+import struct
+import subprocess
+import tempfile
+import time
+
+GOAL_BYTES_PER_RECORD = 64
+
+
+def make_take(path, records, seed=1):
+    rng = random.Random(seed)
+    now = 0
+    out = open(path, "wb")
+    for i in range(records):
+        if i == records // 2:
+            now = 0  # a second recording
+        now += rng.randrange(0, 882)
+        kind = rng.randrange(4)
+        if kind < 2:
+            word = (0x90 if kind == 0 else 0x80) | rng.randrange(16) | rng.randrange(128) << 8 \
+                | rng.randrange(1, 128) << 16
+        elif kind == 2:
+            word = 0xB0 | rng.randrange(128) << 8 | rng.randrange(128) << 16
+        else:
+            word = 0xE0 | rng.randrange(128) << 8 | rng.randrange(128) << 16
+        out.write(struct.pack("<II", now & 0xFFFFFFFF, word))
+    out.close()
+
+
+def measure(command):
+    """Peak resident bytes and wall seconds of a command, its output thrown away."""
+    with tempfile.NamedTemporaryFile("r") as report:
+        start = time.perf_counter()
+        done = subprocess.run(["/usr/bin/time", "-o", report.name, "-f", "%M", *command],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        seconds = time.perf_counter() - start
+        if done.returncode != 0:
+            raise SystemExit(f"{command} failed with status {done.returncode}")
+        return int(report.read()) * 1024, seconds
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("quorb")
+    parser.add_argument("--records", default="500000,1000000,2000000")
+    args = parser.parse_args()
+    counts = [int(n) for n in args.records.split(",")]
+    with tempfile.TemporaryDirectory() as work:
+        empty = os.path.join(work, "empty.quorb")
+        open(empty, "wb").close()
+        base, _ = measure([args.quorb, "info", empty])
+        print(f"quorb on an empty file: {base / 2**20:.1f} MiB resident")
+        print(f"{'command':8} {'records':>9} {'peak MiB':>9} {'B/record':>9} "
+              f"{'above empty':>12} {'seconds':>8} {'ns/record':>10}")
+        worst = 0.0
+        for n in counts:
+            take = os.path.join(work, f"take{n}.quorb")
+            make_take(take, n)
+            for name, command in [
+                ("info", [args.quorb, "info", take]),
+                ("dump", [args.quorb, "dump", take, "--rate", "44100"]),
+                ("tomidi", [args.quorb, "tomidi", take, os.path.join(work, "take.mid")]),
+            ]:
+                peak, seconds = measure(command)
+                worst = max(worst, peak / n)
+                print(f"{name:8} {n:9} {peak / 2**20:9.1f} {peak / n:9.1f} "
+                      f"{(peak - base) / n:12.1f} {seconds:8.2f} {seconds / n * 1e9:10.0f}")
+            os.remove(take)
+        print(f"largest peak per record: {worst:.1f} bytes (goal: at most "
+              f"{GOAL_BYTES_PER_RECORD}) - {'met' if worst <= GOAL_BYTES_PER_RECORD else 'NOT met'}")
+
+
+if __name__ == "__main__":
+    main()
