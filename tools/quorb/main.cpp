@@ -91,6 +91,18 @@ std::string damageSummary(const ReadTotals& totals) {
   return text;
 }
 
+// Reads a recording's bytes into `sink`; what is not a recording is file trouble, named by path.
+ReadTotals readChecked(const std::string& path, const std::vector<uint8_t>& bytes,
+                       RecordingSink& sink) {
+  try {
+    const ReadTotals totals = readRecording(bytes.data(), bytes.size(), sink);
+    requireRecording(totals);
+    return totals;
+  } catch (const RecordingError& error) {
+    throw FileError(path + ": " + error.what());
+  }
+}
+
 class DumpPrinter : public RecordingSink {
 public:
   explicit DumpPrinter(double rate) : rate_(rate) {}
@@ -140,13 +152,7 @@ void dump(const std::string& path, const std::optional<std::string>& rateText) {
   const double rate = optionalRate(rateText);
   const std::vector<uint8_t> bytes = readWholeFile(path, "recording");
   WarningSink check;
-  ReadTotals totals;
-  try {
-    totals = readRecording(bytes.data(), bytes.size(), check);
-    requireRecording(totals);
-  } catch (const RecordingError& error) {
-    throw FileError(path + ": " + error.what());
-  }
+  const ReadTotals totals = readChecked(path, bytes, check);
   if (totals.recordings == 0)
     std::cout << "(no records)\n";
   else
@@ -182,16 +188,8 @@ public:
 void info(const std::string& path, const std::optional<std::string>& rateText) {
   const double rate = optionalRate(rateText);
   InfoCollector collected;
-  ReadTotals totals;
-  {
-    const std::vector<uint8_t> bytes = readWholeFile(path, "recording");
-    try {
-      totals = readRecording(bytes.data(), bytes.size(), collected);
-      requireRecording(totals);
-    } catch (const RecordingError& error) {
-      throw FileError(path + ": " + error.what());
-    }
-  }
+  // The bytes go once read: info keeps a summary per recording and nothing per record.
+  const ReadTotals totals = readChecked(path, readWholeFile(path, "recording"), collected);
   const auto duration = [&](uint64_t ticks) {
     std::string text = plural(ticks, "tick");
     if (rate > 0) text += " (" + seconds(ticks, rate) + " s)";
@@ -316,13 +314,7 @@ void convert(const std::string& in, std::string out, const ConvertSettings& sett
     void endRecording() override { to.endRecording(); }
     void warning(const RecordingWarning& w) override { log.add(w); }
   } forward(converter, warnings);
-  ReadTotals totals;
-  try {
-    totals = readRecording(bytes.data(), bytes.size(), forward);
-    requireRecording(totals);
-  } catch (const RecordingError& error) {
-    throw FileError(in + ": " + error.what());
-  }
+  const ReadTotals totals = readChecked(in, bytes, forward);
   if (only > totals.recordings)
     throw UsageError("--recording " + std::to_string(only) + " is out of range: " + in + " holds " +
                      plural(totals.recordings, "recording"));
