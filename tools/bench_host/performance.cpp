@@ -12,13 +12,8 @@
 #include <string>
 #include <utility>
 
-#ifdef _WIN32
-#include <share.h>
-#else
-#include <sys/file.h>
-#endif
-
 #include "bench_host.h"
+#include "file_access.h"
 #include "tool_support.h"
 
 namespace {
@@ -149,20 +144,12 @@ void checkRecordable(const std::string& path) {
   std::error_code error;
   if (std::filesystem::is_directory(quorb::pathOf(path), error))
     throw BenchError("cannot record into " + path + ": a folder, not a file");
-  errno = 0;
-#ifdef _WIN32
-  std::FILE* file = _wfsopen(quorb::pathOf(path).c_str(), L"ab", _SH_DENYRW);
-  const int openError = file == nullptr ? (errno != 0 ? errno : EACCES) : 0;
-#else
-  std::FILE* file = std::fopen(path.c_str(), "ab");
-  int openError = file == nullptr ? (errno != 0 ? errno : EIO) : 0;
-  if (file != nullptr && flock(fileno(file), LOCK_EX | LOCK_NB) != 0) openError = EACCES;
-#endif
+  std::FILE* file = nullptr;
+  const int openError = openExclusive(path.c_str(), "ab", &file);
   if (file != nullptr) std::fclose(file);
   if (openError == EACCES)
     throw BenchError("cannot record into " + path +
-                     ": another program holds it, or it may "
-                     "not be written (" +
+                     ": another program holds it, or it may not be written (" +
                      std::strerror(openError) + ")");
   if (openError != 0)
     throw BenchError("cannot record into " + path + ": " + std::strerror(openError));
