@@ -27,7 +27,6 @@ std::string plural(uint64_t count, const std::string& one, const std::string& ma
 
 double parseNumber(const std::string& option, const std::string& text, double min, double max) {
   char* end = nullptr;
-  errno = 0;
   const double value = std::strtod(text.c_str(), &end);
   if (text.empty() || end == text.c_str() || *end != '\0' || !std::isfinite(value))
     throw UsageError(option + ": \"" + text + "\" is not a number");
@@ -68,19 +67,17 @@ std::vector<uint8_t> readWholeFile(const std::string& path, const std::string& w
   std::ifstream in(file, std::ios::binary);
   if (!in) throw FileError(path + ": cannot open (not readable)");
   std::vector<uint8_t> bytes;
-  if (fs::is_regular_file(status)) {
+  std::error_code sizeError;
+  const uintmax_t size = fs::is_regular_file(status) ? fs::file_size(file, sizeError) : 0;
+  if (!sizeError && size > 0 && size <= bytes.max_size()) {
     // Read in one piece at its size, so that the bytes take no more memory than the file.
-    const uintmax_t size = fs::file_size(file, error);
-    if (!error && size <= bytes.max_size()) {
-      bytes.resize(size_t(size));
-      in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
-      bytes.resize(size_t(in.gcount()));
-      if (in.bad()) throw FileError(path + ": read error");
-      if (in.gcount() == std::streamsize(size)) in.peek(); // a file that grew: read on below
-      if (!in) return bytes;
-    }
+    bytes.resize(size_t(size));
+    in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
+    bytes.resize(size_t(in.gcount()));
   }
-  bytes.insert(bytes.end(), std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  // Whatever follows: a file that grew meanwhile, or a device or pipe of no known size.
+  if (in)
+    bytes.insert(bytes.end(), std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   if (in.bad()) throw FileError(path + ": read error");
   return bytes;
 }
@@ -97,7 +94,6 @@ bool fileStartsWith(const std::string& path, const std::string& magic) {
 }
 
 std::string programFolder() {
-  std::error_code error;
 #ifdef _WIN32
   std::wstring name(MAX_PATH, L'\0');
   for (;;) {
@@ -111,6 +107,7 @@ std::string programFolder() {
   }
   return textOf(fs::path(name).parent_path());
 #else
+  std::error_code error;
   const fs::path self = fs::read_symlink("/proc/self/exe", error);
   return error ? "" : textOf(self.parent_path());
 #endif
@@ -168,17 +165,18 @@ void AtomicFile::write(const uint8_t* data, size_t size) {
 
 void AtomicFile::commit() {
   errno = 0;
-  bool ok = !failed_ && std::fflush(file_) == 0;
-  int error = errno;
 #ifdef _WIN32
-  ok = ok && _commit(_fileno(file_)) == 0;
+  bool ok = !failed_ && std::fflush(file_) == 0 && _commit(_fileno(file_)) == 0;
 #else
-  ok = ok && fsync(fileno(file_)) == 0;
+  bool ok = !failed_ && std::fflush(file_) == 0 && fsync(fileno(file_)) == 0;
 #endif
-  if (ok) error = errno;
-  ok = std::fclose(file_) == 0 && ok;
+  int error = errno;
+  if (std::fclose(file_) != 0 && ok) {
+    ok = false;
+    error = errno;
+  }
   file_ = nullptr;
-  if (!ok) throw FileError("cannot write " + target_ + ": " + reason(error != 0 ? error : errno));
+  if (!ok) throw FileError("cannot write " + target_ + ": " + reason(error));
 #ifdef _WIN32
   // A plain rename will not replace an existing file on Windows.
   if (!MoveFileExW(temporary_.c_str(), pathOf(target_).c_str(),

@@ -242,17 +242,18 @@ bool checkOutput(const std::string& out, const std::string& in) {
 
 void writeMidi(const std::string& out, bool direct, int format, uint16_t ppq,
                const std::vector<const MidiConverter::Track*>& tracks) {
-  std::vector<std::vector<uint8_t>> pieces;
-  pieces.push_back(smfHeader(format, tracks.size(), ppq));
-  for (const MidiConverter::Track* track : tracks)
-    pieces.push_back(trackChunkHeader(track->data.size()));
+  const auto emit = [&](const auto& write) {
+    const std::vector<uint8_t> header = smfHeader(format, tracks.size(), ppq);
+    write(header.data(), header.size());
+    for (const MidiConverter::Track* track : tracks) {
+      const std::vector<uint8_t> chunk = trackChunkHeader(track->data.size());
+      write(chunk.data(), chunk.size());
+      write(track->data.data(), track->data.size());
+    }
+  };
   if (!direct) {
     AtomicFile file(out);
-    file.write(pieces[0].data(), pieces[0].size());
-    for (size_t t = 0; t < tracks.size(); ++t) {
-      file.write(pieces[t + 1].data(), pieces[t + 1].size());
-      file.write(tracks[t]->data.data(), tracks[t]->data.size());
-    }
+    emit([&](const uint8_t* data, size_t size) { file.write(data, size); });
     file.commit();
     return;
   }
@@ -265,12 +266,10 @@ void writeMidi(const std::string& out, bool direct, int format, uint16_t ppq,
     file = std::fopen(out.c_str(), "wb");
     if (file == nullptr) throw FileError("cannot write " + out);
   }
-  bool ok = std::fwrite(pieces[0].data(), 1, pieces[0].size(), file) == pieces[0].size();
-  for (size_t t = 0; t < tracks.size(); ++t) {
-    ok = ok && std::fwrite(pieces[t + 1].data(), 1, 8, file) == 8;
-    ok = ok && std::fwrite(tracks[t]->data.data(), 1, tracks[t]->data.size(), file) ==
-                   tracks[t]->data.size();
-  }
+  bool ok = true;
+  emit([&](const uint8_t* data, size_t size) {
+    ok = ok && std::fwrite(data, 1, size, file) == size;
+  });
   ok = std::fflush(file) == 0 && ok;
   if (file != stdout) ok = std::fclose(file) == 0 && ok;
   if (!ok) throw FileError("cannot write " + out);
@@ -303,41 +302,40 @@ void convert(const std::string& in, std::string out, const ConvertSettings& sett
     report << "quorb: no --rate given: " << DEFAULT_RATE
            << " clock ticks per second assumed (the host running at 44.1 kHz)\n";
 
-  MidiConverter converter(options, only, settings.split);
-  WarningLog warnings;
-  struct Forward : RecordingSink {
-    MidiConverter& to;
-    WarningLog& log;
-    Forward(MidiConverter& converter, WarningLog& warnings) : to(converter), log(warnings) {}
-    void beginRecording(uint64_t n) override { to.beginRecording(n); }
-    void event(const RecordedEvent& e) override { to.event(e); }
-    void endRecording() override { to.endRecording(); }
-    void warning(const RecordingWarning& w) override { log.add(w); }
-  } forward(converter, warnings);
-  const ReadTotals totals = readChecked(in, bytes, forward);
+  // The converter as the reading's sink, keeping its warnings besides.
+  struct Converter : MidiConverter {
+    using MidiConverter::MidiConverter;
+    WarningLog warnings;
+    void warning(const RecordingWarning& warning) override { warnings.add(warning); }
+  } converter(options, only, settings.split);
+  const ReadTotals totals = readChecked(in, bytes, converter);
   if (only > totals.recordings)
     throw UsageError("--recording " + std::to_string(only) + " is out of range: " + in + " holds " +
                      plural(totals.recordings, "recording"));
   if (converter.tracks.empty()) converter.addEmptyTrack(1);
 
-  std::vector<std::pair<std::string, std::vector<const MidiConverter::Track*>>> files;
+  // Every output is checked before the first is written.
+  struct Output {
+    std::string name;
+    bool direct;
+    std::vector<const MidiConverter::Track*> tracks;
+  };
+  std::vector<Output> outputs;
   if (settings.split) {
-    for (const MidiConverter::Track& track : converter.tracks)
-      files.push_back({splitName(out, track.number), {&track}});
-    for (const auto& file : files)
-      checkOutput(file.first, in);
+    for (const MidiConverter::Track& track : converter.tracks) {
+      const std::string name = splitName(out, track.number);
+      outputs.push_back({name, checkOutput(name, in), {&track}});
+    }
   } else {
-    files.push_back({out, {}});
+    outputs.push_back({out, toStream, {}});
     for (const MidiConverter::Track& track : converter.tracks)
-      files.back().second.push_back(&track);
+      outputs.back().tracks.push_back(&track);
   }
-  for (const auto& [name, tracks] : files) {
-    const bool direct = checkOutput(name, in);
-    const int format = tracks.size() > 1 ? 1 : 0;
-    writeMidi(name, direct, format, options.ppq, tracks);
-    report << "quorb: wrote " << (name == STDOUT_NAME ? "standard output" : name) << ": format "
-           << format << ", " << plural(tracks.size(), "track");
-    report << '\n';
+  for (const Output& output : outputs) {
+    const int format = output.tracks.size() > 1 ? 1 : 0;
+    writeMidi(output.name, output.direct, format, options.ppq, output.tracks);
+    report << "quorb: wrote " << (output.name == STDOUT_NAME ? "standard output" : output.name)
+           << ": format " << format << ", " << plural(output.tracks.size(), "track") << '\n';
   }
   if (converter.closedNotes > 0)
     report << "quorb: " << plural(converter.closedNotes, "note")
@@ -346,7 +344,7 @@ void convert(const std::string& in, std::string out, const ConvertSettings& sett
     report << "quorb: the " << converter.tracks.size()
            << " recordings are tracks of one file and play at the same time; --split writes a "
               "file per recording\n";
-  warnings.print(std::cerr, "quorb: warning: ");
+  converter.warnings.print(std::cerr, "quorb: warning: ");
   const std::string damage = damageSummary(totals);
   if (!damage.empty()) std::cerr << "quorb: warning: " << damage << '\n';
   if (converter.skippedRecords > 0)

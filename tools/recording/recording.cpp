@@ -262,10 +262,10 @@ ReadTotals readRecording(const uint8_t* bytes, size_t size, RecordingSink& sink)
 
   size_t pos = 0;
   while (size - pos >= RECORD_SIZE) {
-    size_t shift = 0;
     size_t resume = size;
-    if (!split.trusted(pos, TRUSTED_RUN) && (shift = split.betterShift(pos)) != 0)
-      resume = split.nextTrusted(pos + shift, split.voteEnd(pos));
+    if (!split.trusted(pos, TRUSTED_RUN))
+      if (const size_t shift = split.betterShift(pos); shift != 0)
+        resume = split.nextTrusted(pos + shift, split.voteEnd(pos));
     if (resume == size) {
       // The grid holds: the record is read as it stands.
       take(pos);
