@@ -11,7 +11,8 @@ import subprocess
 import sys
 import unittest
 
-import mido
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "roundtrip"))
+from roundtrip_test import channel_messages  # noqa: E402  (mido's reading, tempo map applied)
 
 ARGS = None
 TICK = 60.0 / (120 * 960)  # seconds per tick of a converted file at the defaults
@@ -43,13 +44,7 @@ def write(name, data):
 
 
 def messages(name):
-    """(seconds, message) of every channel message, as mido reads the file."""
-    out, now = [], 0.0
-    for message in mido.MidiFile(path(name)):
-        now += message.time
-        if not message.is_meta:
-            out.append((now, message.copy(time=0)))
-    return out
+    return channel_messages(path(name))
 
 
 class Tools(unittest.TestCase):
