@@ -72,7 +72,9 @@ class Tools(unittest.TestCase):
                 # Stray bytes between two takes: both read whole, the bytes named.
                 write("s.quorb", a + torn[:k] + b)
                 run(ARGS.quorb, "info", "s.quorb", says=f"{k} damaged byte")
+                write("s.mid", b"notes")  # with --split, OUT only names the files written
                 run(ARGS.quorb, "s.quorb", "--split")
+                self.assertEqual(b"notes", read("s.mid"))
                 self.assertSameTake("s-1.mid", self.takes[0])
                 self.assertSameTake("s-2.mid", self.takes[1])
                 # A torn tail, then a new take through the module: completed with zeros first.

@@ -296,7 +296,8 @@ void convert(const std::string& in, std::string out, const ConvertSettings& sett
     throw UsageError("--split writes files: give a file name, not -");
 
   const std::vector<uint8_t> bytes = readWholeFile(in, "recording");
-  const bool toStream = checkOutput(out, in);
+  // With --split, OUT only names the files written; it is not written itself.
+  const bool toStream = !settings.split && checkOutput(out, in);
   std::ostream& report = toStream ? std::cerr : std::cout;
   if (!settings.rate)
     report << "quorb: no --rate given: " << DEFAULT_RATE
