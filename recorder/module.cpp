@@ -4,69 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include <sys/stat.h>
-#include <sys/types.h>
-
 #include "file_access.h"
-
-namespace {
-
-// One byte into the stream's buffer, without the stream's lock: a recording stream belongs to
-// one object and the host calls one object at a time, so the lock guards nothing. These are the
-// C library's own unlocked puts on its own buffer: a byte lands in the buffer the stream was
-// given, and the stream writes the buffer out when it is full, exactly as a locked write would.
-inline void putByte(unsigned char byte, std::FILE* file) {
-#if defined(_WIN32)
-  _putc_nolock(byte, file); // msvcrt: a macro over the stream's own pointer and count
-#else
-  putc_unlocked(byte, file);
-#endif
-}
-
-// One record into the stream's buffer: time, then message word, little-endian whatever the
-// machine. Where the buffer has room for all 8 bytes, the C library's own buffer pointer (and,
-// on msvcrt, its count) is moved once for the record, exactly as eight of its unlocked puts
-// would move it; otherwise byte by byte, and the put that finds the buffer full writes it out.
-// Write errors are not reported: nowhere to.
-inline void writeRecord(std::FILE* file, uint32_t time, uint32_t message) {
-  const unsigned char bytes[Module::RECORD_SIZE] = {
-      static_cast<unsigned char>(time),          static_cast<unsigned char>(time >> 8),
-      static_cast<unsigned char>(time >> 16),    static_cast<unsigned char>(time >> 24),
-      static_cast<unsigned char>(message),       static_cast<unsigned char>(message >> 8),
-      static_cast<unsigned char>(message >> 16), static_cast<unsigned char>(message >> 24)};
-#if defined(__GLIBC__)
-  if (file->_IO_write_end - file->_IO_write_ptr >= static_cast<std::ptrdiff_t>(sizeof bytes)) {
-    std::memcpy(file->_IO_write_ptr, bytes, sizeof bytes);
-    file->_IO_write_ptr += sizeof bytes;
-    return;
-  }
-#elif defined(__MINGW32__) && !defined(_UCRT) // msvcrt.dll: the FILE its put macro uses
-  if (file->_cnt >= static_cast<int>(sizeof bytes)) {
-    std::memcpy(file->_ptr, bytes, sizeof bytes);
-    file->_ptr += sizeof bytes;
-    file->_cnt -= static_cast<int>(sizeof bytes);
-    return;
-  }
-#endif
-  for (const unsigned char byte : bytes)
-    putByte(byte, file);
-}
-
-// The file's length modulo the record size, from the open descriptor, without reading the
-// content and with 64-bit lengths on every target. 0 when it cannot be had, and for anything but
-// a regular file (a device holds no records).
-unsigned tornTail(std::FILE* file) {
-#if defined(_WIN32)
-  struct _stati64 status {};
-  if (_fstati64(_fileno(file), &status) != 0 || (status.st_mode & _S_IFMT) != _S_IFREG) return 0;
-#else
-  struct stat status {};
-  if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode)) return 0;
-#endif
-  return static_cast<unsigned>(status.st_size % Module::RECORD_SIZE);
-}
-
-} // namespace
 
 extern "C" {
 // The process routine the host calls once per block with the object as first argument.
@@ -102,8 +40,22 @@ void Module::resetState() noexcept {
 }
 
 void Module::closeRecording() noexcept {
-  if (recOpenResult == 0 && recFile != nullptr) std::fclose(recFile);
+  if (recOpenResult == 0 && recFile != nullptr) {
+    handOver();
+    std::fclose(recFile);
+  }
   recFile = nullptr;
+  staged = 0;
+}
+
+void Module::handOver() noexcept {
+  if (staged == 0) return;
+  // One locked write: a flush of every stream from another thread (fflush(NULL), _flushall)
+  // waits for it or comes before it, so the stream only ever holds whole records. The stream has
+  // the object's buffer, so this only copies, and writes to disk only when 4 KiB have filled.
+  // Write errors are not reported: nowhere to.
+  std::fwrite(stage, 1, staged, recFile);
+  staged = 0;
 }
 
 void Module::open() {
@@ -177,15 +129,9 @@ void Module::selectFile() {
   if (result == 0) {
     // Before any I/O on the stream: the object's own buffer, so that the C library never
     // allocates one at the first write on the audio thread.
+    // Whatever the file already holds stays as it is, whole records or not: the recorder
+    // appends and never reads, completes or truncates.
     std::setvbuf(recFile, recBuffer, _IOFBF, sizeof recBuffer);
-    // A file cut inside a record (a full disk, a size limit) would put every later record off
-    // the 8-byte grid. Zero bytes complete the torn record so that the new recording starts on
-    // the grid; nothing already in the file changes (readers judge the completed record: one
-    // whose message word is 0 is no MIDI message). Buffered like the records, so a failing
-    // write shows no sooner than theirs, and recording goes ahead either way.
-    if (const unsigned tail = tornTail(recFile); tail != 0)
-      for (unsigned n = tail; n < RECORD_SIZE; ++n)
-        putByte(0, recFile);
   }
 
   if (diagnose != 0) {
@@ -220,10 +166,21 @@ void Module::onMidiData(uint32_t, uint32_t message, uint16_t) {
   if (rec != 1) return;
   recordTime = clockReading() - startClock;
   recordMessage = message;
-  writeRecord(recFile, recordTime, recordMessage);
+  // Time, then message word, little-endian whatever the machine.
+  unsigned char* at = stage + staged;
+  for (unsigned shift = 0; shift < 32; shift += 8) {
+    at[shift / 8] = static_cast<unsigned char>(recordTime >> shift);
+    at[4 + shift / 8] = static_cast<unsigned char>(recordMessage >> shift);
+  }
+  staged += RECORD_SIZE;
+  if (staged == sizeof stage) handOver();
 }
 
 void Module::processBlock() {
+  // The block's records go to the stream now, so that a host that ends its process with exit()
+  // and without closing the object still gets every record handled before its last block: exit
+  // flushes every stream.
+  if (recOpenResult == 0 && recFile != nullptr) handOver();
   if (rec == 1) {
     if (startPending) {
       startClock = clockReading();

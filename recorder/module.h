@@ -23,6 +23,10 @@ public:
   // so it stays small; a bigger one would only save write calls that already come once per
   // 512 messages.
   static constexpr size_t RECORD_BUFFER_SIZE = 4096;
+  // Records wait here, in the object, until the next audio block (or until it is full) and then
+  // go to the stream in one locked write. The stream's own buffer is shared with every thread
+  // of the process that flushes all streams; this one is not, and filling it needs no lock.
+  static constexpr size_t STAGE_SIZE = 64 * RECORD_SIZE;
   // The log's fixed name. Elsewhere than on Windows it is an ordinary relative file name.
   static constexpr const char* DIAGNOSTIC_LOG = "D:\\DIAGNOSE.TXT";
 
@@ -47,7 +51,8 @@ public:
 
 private:
   void resetState() noexcept;
-  void closeRecording() noexcept;
+  void closeRecording() noexcept; // hands over what is staged, then closes
+  void handOver() noexcept;       // staged records into recFile, which must be open
   void selectFile();
   uint32_t clockReading();
 
@@ -70,6 +75,8 @@ private:
   uint32_t pauseStartClock = 0;
   // Lent to recFile while it is open; closeRecording runs before it goes away.
   char recBuffer[RECORD_BUFFER_SIZE];
+  unsigned char stage[STAGE_SIZE];
+  size_t staged = 0; // bytes in stage, whole records only
   char hostPath[PATH_CAPACITY];
   char path[PATH_CAPACITY];
   char diagText[PATH_CAPACITY];

@@ -106,11 +106,11 @@ TEST_F(QuorbHostRecord, PausesCutWholeBlocksAndAppendToAnExistingFile) {
     if (i < 4 || i >= 8) // the one at 2 s, handled right after the resuming block, is kept
       expected.emplace_back(i * 12000 - (i >= 8 ? 48000 : 0), 0x400090 | (60 + i) << 8);
   const std::vector<uint8_t> bytes = readBytes(take);
-  // The torn record is completed with zeros, and the take follows on the 8-byte grid.
-  ASSERT_EQ(8 + 8 * expected.size(), bytes.size());
-  EXPECT_EQ((std::vector<uint8_t>{0xAA, 0xBB, 0xCC, 0, 0, 0, 0, 0}),
-            std::vector<uint8_t>(bytes.begin(), bytes.begin() + 8));
-  EXPECT_EQ(expected, records(std::vector<uint8_t>(bytes.begin() + 8, bytes.end())));
+  // The take follows the bytes that were there, unchanged.
+  ASSERT_EQ(3 + 8 * expected.size(), bytes.size());
+  EXPECT_EQ((std::vector<uint8_t>{0xAA, 0xBB, 0xCC}),
+            std::vector<uint8_t>(bytes.begin(), bytes.begin() + 3));
+  EXPECT_EQ(expected, records(std::vector<uint8_t>(bytes.begin() + 3, bytes.end())));
   EXPECT_NE(std::string::npos, run.out.find("(4 while paused)")) << run.out;
   EXPECT_EQ("err=0 " + take + "\n", readLog());
 }

@@ -1,9 +1,12 @@
 // The recording file as the host's patch produces it: capture, pauses, time bases and files.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "recorder_rig.h"
 
@@ -109,21 +112,95 @@ TEST_F(Recording, CloseFlushesEveryRecord) {
     ASSERT_EQ(Record(i, 0x90 | (i << 8)), got[i]);
 }
 
-// A file cut inside a record (a full disk, a size limit) gets its torn record completed with
-// zeros when chosen, so that what follows lies on the 8-byte grid; every byte it held is kept.
-TEST_F(Recording, ExistingBytesAreKeptAndATornRecordIsCompleted) {
+// A file of any length, one cut inside a record (a full disk, a size limit) included, is appended
+// to as it stands: an empty recording leaves it byte for byte, a take adds exactly its records.
+TEST_F(Recording, AnyFileIsAppendedToUnchanged) {
+  const std::vector<uint8_t> note = {0x10, 0x27, 0, 0, 0x90, 0x3C, 0x40, 0x00};
   for (size_t length = 0; length <= 16; ++length) {
     SCOPED_TRACE(length);
-    std::vector<uint8_t> bytes(length, 0xA5);
+    std::vector<uint8_t> bytes;
+    for (size_t n = 0; n < length; ++n)
+      bytes.push_back(note[n % 8]); // whole records, then the first bytes of a torn one
     writeBytes(take, bytes);
     Recorder r;
     r.play("file=take.quorb rec=1 blk file=fresh.quorb", scratch);
     EXPECT_EQ(0u, readBytes(scratch.path("fresh.quorb")).size());
-    bytes.resize((length + 7) / 8 * 8, 0); // an empty recording adds the zeros and nothing else
     EXPECT_EQ(bytes, readBytes(take));
-    r.play("file=take.quorb blk @5 m=0x90 close", scratch); // whole now: no more zeros
-    bytes.insert(bytes.end(), {5, 0, 0, 0, 0x90, 0, 0, 0});
+    r.play("file=take.quorb blk @5 m=0x90 blk @6 m=0x80 close", scratch);
+    bytes.insert(bytes.end(), {5, 0, 0, 0, 0x90, 0, 0, 0, 6, 0, 0, 0, 0x80, 0, 0, 0});
     EXPECT_EQ(bytes, readBytes(take));
+  }
+}
+
+// Other threads of the host's process may flush every stream at any moment (fflush(NULL), or
+// _flushall, from any module: they share the C library's stream table). The recording stream
+// must meet them only between whole records.
+TEST_F(Recording, FlushesOfEveryStreamFromAnotherThreadLoseNothing) {
+  constexpr uint32_t COUNT = 400000;
+  const auto word = [](uint32_t i) {
+    return 0x00000090u | (i & 0x7F) << 8 | (i >> 7 & 0x7F) << 16;
+  };
+  Recorder r;
+  r.host.journal = false; // the journal would grow with every clock reading
+  r.play("file=take.quorb rec=1 blk", scratch);
+  std::atomic<bool> done{false};
+  std::thread flusher([&done] {
+    for (unsigned n = 0; !done.load(std::memory_order_relaxed); ++n) {
+#ifdef _WIN32
+      if (n % 2 != 0) {
+        _flushall();
+        continue;
+      }
+#endif
+      std::fflush(nullptr);
+    }
+  });
+  for (uint32_t i = 0; i < COUNT; ++i) {
+    r.at(i);
+    if (i % 24 == 0) r.block(); // blocks of varying fill, and some that fill the stage
+    r.midi(word(i));
+  }
+  done = true;
+  flusher.join();
+  r.close();
+  const std::vector<uint8_t> bytes = readBytes(take);
+  ASSERT_EQ(COUNT * 8u, bytes.size());
+  const std::vector<Record> got = records(bytes);
+  for (uint32_t i = 0; i < COUNT; ++i)
+    ASSERT_EQ(Record(i, word(i)), got[i]) << "record " << i;
+}
+
+// A host that ends its process with exit() and never closes the object: every record handled
+// before its last audio block reaches the file, since exit() flushes every stream.
+TEST(RecordingAtExit, RecordsHandledBeforeTheLastBlockReachTheFile) {
+  for (const uint32_t count : {1u, 700u}) {
+    SCOPED_TRACE(count);
+    // Not a scratch folder: where death tests start the program again, the child must find the
+    // same name.
+    const std::string file = (std::filesystem::temp_directory_path() /
+                              ("quorb-exit-" + std::to_string(count) + ".quorb"))
+                                 .string();
+    std::filesystem::remove(file);
+    EXPECT_EXIT(
+        {
+          Recorder r; // left open: exit() ends the process first
+          r.host.journal = false;
+          r.choose(file);
+          r.rec(1);
+          r.block();
+          for (uint32_t i = 0; i < count; ++i) {
+            r.at(i);
+            r.midi(0x00403C90u);
+          }
+          r.block();
+          std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    std::vector<Record> expected;
+    for (uint32_t i = 0; i < count; ++i)
+      expected.emplace_back(i, 0x00403C90u);
+    EXPECT_EQ(expected, records(readBytes(file)));
+    std::filesystem::remove(file);
   }
 }
 
