@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Writes the reader fuzzers' seeds from the test files: the demo phrase for the MIDI file
 reader; for the recording reader, a take played from it, two takes with stray bytes between
-them, a torn tail completed with zeros, and a wrap. Run with /usr/bin/python3 (mido)."""
+them, a torn tail with a take after it, and a wrap. Run with /usr/bin/python3 (mido)."""
 import os
 import struct
 
@@ -32,6 +32,6 @@ with open(PHRASE, "rb") as f:
 one = take()
 write("recording_seeds", "take.quorb", one)
 write("recording_seeds", "stray-bytes.quorb", one + one[-8:-5] + take(48000))
-write("recording_seeds", "torn-and-completed.quorb", one + one[-8:-6] + bytes(6) + one[:64])
+write("recording_seeds", "torn-then-take.quorb", one + one[-8:-6] + one[:64])
 write("recording_seeds", "wrap.quorb",
       struct.pack("<IIII", 0xFFFFFF00, 0x403C90, 0x10, 0x3C80) + one[:80])

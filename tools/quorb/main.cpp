@@ -85,9 +85,6 @@ std::string damageSummary(const ReadTotals& totals) {
   if (totals.skippedBytes > 0)
     text += plural(totals.skippedBytes, "damaged byte") + " skipped in " +
             plural(totals.damagedPlaces, "place");
-  if (totals.fillers > 0)
-    text += (text.empty() ? "" : "; ") + plural(totals.fillers, "filler record") +
-            " skipped (torn records the module completed)";
   return text;
 }
 

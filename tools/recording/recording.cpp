@@ -40,10 +40,11 @@ const char* const DAMAGE_RULE =
     "plausible records with times that do not decrease follow (all that are left, if fewer).\n"
     "The grid's plausible records before it are read, the bytes from the first other one up\n"
     "to it are skipped and named in a warning, and reading goes on there, on the new grid.\n"
-    "A record whose message word is 0 is filler (the module completes a record torn by a full\n"
-    "disk with zero bytes before it records again): it is skipped and counted. Bytes at the\n"
-    "end that make no whole record are skipped too. The recordings rule applies to what is\n"
-    "read.\n";
+    "A file cut inside a record (a full disk, a size limit) and then recorded into again holds\n"
+    "the torn record's first bytes before the new recording: they are damage like stray bytes,\n"
+    "skipped and named, never read as a message. Bytes at the end that make no whole record\n"
+    "are skipped too. Every record read is shown as it stands, whatever its word; only channel\n"
+    "messages become MIDI. The recordings rule applies to what is read.\n";
 
 namespace {
 
@@ -240,11 +241,7 @@ ReadTotals readRecording(const uint8_t* bytes, size_t size, RecordingSink& sink)
   const Splitter split(bytes, size);
   const auto take = [&](size_t at) {
     const uint64_t index = totals.records++;
-    const uint32_t message = split.message(at);
-    if (message == 0)
-      ++totals.fillers;
-    else
-      assembler.record(index, at, split.time(at), message);
+    assembler.record(index, at, split.time(at), split.message(at));
   };
   const auto damage = [&](size_t from, size_t to) {
     ++totals.damagedPlaces;

@@ -67,8 +67,7 @@ struct RecordingWarning {
 
 // What a reading found besides the recordings themselves.
 struct ReadTotals {
-  uint64_t records = 0;         // 8-byte records read, fillers included
-  uint64_t fillers = 0;         // records whose message word is 0: skipped
+  uint64_t records = 0;         // 8-byte records read
   uint64_t skippedBytes = 0;    // damage read past
   uint64_t damagedPlaces = 0;   // stretches of damage
   uint64_t recordings = 0;      //
