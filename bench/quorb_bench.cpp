@@ -2,7 +2,7 @@
 // against the baseline (one host callback and two locked 4-byte fwrite calls on the same kind of
 // stream) and the floor (the callback, an 8-byte store into a block of its own, one write per
 // full 4 KiB), all three measured in this run. The ratios are printed at the end; goals: at
-// most 0.40 of the baseline and at most 2.5 times the floor.
+// most 0.40 of the baseline and at most 1.5 times the floor.
 //
 // The timing loop is this program's own, so that it builds unchanged for Linux and for 32-bit
 // Windows (run under Wine), where no benchmark library is packaged: the figures of the two
@@ -192,7 +192,7 @@ int main(int argc, char** argv) {
   const double message = median(benchmarks[0].ns);
   std::printf("captured message / baseline = %.2f (goal: at most 0.40)\n",
               message / median(benchmarks[1].ns));
-  std::printf("captured message / floor    = %.2f (goal: at most 2.50)\n",
+  std::printf("captured message / floor    = %.2f (goal: at most 1.50)\n",
               message / median(benchmarks[2].ns));
   return 0;
 }

@@ -6,6 +6,20 @@
 
 #include "file_access.h"
 
+namespace {
+
+// Four bytes, least significant first, whatever the machine.
+inline void storeLittleEndian(unsigned char* to, uint32_t word) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  std::memcpy(to, &word, sizeof word); // one store
+#else
+  for (unsigned n = 0; n < sizeof word; ++n)
+    to[n] = static_cast<unsigned char>(word >> (8 * n));
+#endif
+}
+
+} // namespace
+
 extern "C" {
 // The process routine the host calls once per block with the object as first argument.
 static void QUORB_CALL recorderProcess(ModuleBase* object) {
@@ -164,14 +178,12 @@ void Module::onMidiData(uint32_t, uint32_t message, uint16_t) {
   if (recOpenResult != 0 || recFile == nullptr) return;
   if ((message & 0xF0u) == 0xF0u) return; // system messages are never recorded
   if (rec != 1) return;
-  recordTime = clockReading() - startClock;
+  const uint32_t time = clockReading() - startClock;
+  recordTime = time;
   recordMessage = message;
-  // Time, then message word, little-endian whatever the machine.
-  unsigned char* at = stage + staged;
-  for (unsigned shift = 0; shift < 32; shift += 8) {
-    at[shift / 8] = static_cast<unsigned char>(recordTime >> shift);
-    at[4 + shift / 8] = static_cast<unsigned char>(recordMessage >> shift);
-  }
+  // Time, then message word.
+  storeLittleEndian(stage + staged, time);
+  storeLittleEndian(stage + staged + 4, message);
   staged += RECORD_SIZE;
   if (staged == sizeof stage) handOver();
 }
