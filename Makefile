@@ -1,9 +1,16 @@
-# Wraps the CMake presets. Every target installs what the machine lacks first.
+# Wraps the CMake presets. demo, test, dist, sanitize and the benchmarks install what the machine
+# lacks first (tools/install-deps.sh); the test-* targets only build and run.
 .PHONY: deps demo test test-native test-sanitize test-fuzz test-win32 sanitize clean dist dist-build \
         test-dist
 
 deps:
 	@tools/install-deps.sh
+
+# Builds use every core of the machine the make runs on; the presets name no job count.
+export CMAKE_BUILD_PARALLEL_LEVEL ?= $(shell nproc 2>/dev/null || echo 2)
+# The Python with mido, found as CMake finds it (cmake/python.cmake): the first python3 on PATH
+# that imports mido.
+PYTHON = $(shell for p in $$(which -a python3); do $$p -c 'import mido' 2>/dev/null && echo $$p && break; done)
 
 NATIVE_TOOLS := build/native/tools
 DEMO := build/demo
@@ -34,7 +41,8 @@ test-native:
 	cmake --build --preset native
 	ctest --preset native
 
-# A minute of the contract fuzzer (clang, libFuzzer, ASan + UBSan) from the shipped corpus.
+# A minute of fuzzing (clang, libFuzzer, ASan + UBSan) from the shipped seeds: half of it the
+# contract fuzzer, a quarter each the readers of users' files.
 test-fuzz:
 	cmake --preset fuzz
 	cmake --build --preset fuzz
@@ -58,7 +66,7 @@ dist-build:
 # The archive used as a Windows user would, under Wine, and built again from a copy of the
 # tracked files in another folder: both archives must be equal byte for byte.
 test-dist: dist-build
-	/usr/bin/python3 release/check_release.py
+	$(PYTHON) release/check_release.py
 
 # The native tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize: deps
@@ -106,7 +114,7 @@ bench-callgrind: deps
 bench-tools: deps
 	cmake --preset native
 	cmake --build --preset native --target quorb
-	/usr/bin/python3 bench/tools_scaling.py build/native/tools/quorb/quorb
+	$(PYTHON) bench/tools_scaling.py build/native/tools/quorb/quorb
 
 clean:
 	rm -rf build

@@ -53,12 +53,11 @@ function(quorb_release_files)
     return()
   endif()
 
-  find_program(QUORB_DIST_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
   set(QUORB_DIST_DIR ${PROJECT_SOURCE_DIR}/build/dist CACHE PATH "Where make dist puts the archive")
   set(zip ${QUORB_DIST_DIR}/quorb-recorder-${PROJECT_VERSION}-win32.zip)
   # Always rebuilt: the archive's time stamps follow the commit, which CMake cannot watch.
   add_custom_target(dist ALL
-    COMMAND ${QUORB_DIST_PYTHON} ${PROJECT_SOURCE_DIR}/release/make_zip.py ${zip}
+    COMMAND ${QUORB_PYTHON} ${PROJECT_SOURCE_DIR}/release/make_zip.py ${zip}
             $<TARGET_FILE:QUORB_REC_M> $<TARGET_FILE:quorb> $<TARGET_FILE:quorb-host>
             ${PROJECT_SOURCE_DIR}/release/README.txt ${PROJECT_SOURCE_DIR}/LICENSE
     WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}

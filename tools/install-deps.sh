@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need on Debian, if anything is missing: the native
-# toolchain and GoogleTest, MinGW-w64 for the 32-bit Windows module file, and 32-bit Wine to run
-# its tests. Where the kernel cannot start 32-bit programs (some virtual machines), 32-bit Wine
-# runs under qemu's user-mode emulation, registered for i386 programs here.
+# Installs what the build and the tests need on Debian (12 or 13), if anything is missing: the
+# native toolchain and GoogleTest, MinGW-w64 for the 32-bit Windows module file, and 32-bit Wine
+# to run its tests. Where the kernel cannot start 32-bit programs (some virtual machines), 32-bit
+# Wine runs under qemu's user-mode emulation, registered for i386 programs here. Packages come
+# from the machine's own configured Debian sources; nothing here names a mirror.
 set -euo pipefail
 
 packages=(g++ make cmake libgtest-dev googletest libcli11-dev python3-mido valgrind time
-  python3-pefile git
-  clang libclang-rt-14-dev
+  python3-pefile git clang
   g++-mingw-w64-i686 wine wine32
   wine64)
 
@@ -22,16 +22,29 @@ as_root() {
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
-missing=()
-for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
-if [ ${#missing[@]} -gt 0 ]; then
+updated=no
+apt_install() {
+  if [ "$updated" = no ]; then
+    as_root apt-get update
+    updated=yes
+  fi
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "$@"
+}
+
+install_missing() {
+  local missing=()
+  for p in "$@"; do installed "$p" || missing+=("$p"); done
+  [ ${#missing[@]} -eq 0 ] && return 0
   echo "Installing: ${missing[*]}"
-  # wine32 is an i386 package.
-  dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
-  as_root apt-get update
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
-    "${missing[@]}"
-fi
+  apt_install "${missing[@]}"
+}
+
+# wine32 is an i386 package.
+dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
+install_missing "${packages[@]}"
+# libFuzzer's runtime for the clang that is installed (clang 14 on Debian 12, 19 on 13).
+clang_major=$(clang -dumpversion | cut -d. -f1)
+install_missing "libclang-rt-${clang_major}-dev"
 
 # Can this machine start a 32-bit x86 program? wine32 brings one.
 probe=/usr/lib/wine/wineserver32
@@ -39,22 +52,28 @@ runs_32bit() { "$probe" --version >/dev/null 2>&1; }
 runs_32bit && exit 0
 
 echo "This kernel does not start 32-bit programs: setting up qemu user-mode emulation for them."
-# Wine needs MAP_FIXED_NOREPLACE to be honoured, which qemu does from 8.1 on; Debian 12 has it in
-# bookworm-backports.
+# Wine needs MAP_FIXED_NOREPLACE to be honoured, which qemu does from 8.1 on. Debian 13 has it;
+# Debian 12 has it in its backports suite, taken from the mirror the machine already uses.
+at_least_8_1() { [ -n "$1" ] && [ "$1" != "(none)" ] && dpkg --compare-versions "$1" ge 1:8.1; }
 qemu_version=$(dpkg-query -W -f='${Version}' qemu-user-static 2>/dev/null || true)
-if [ -z "$qemu_version" ] || dpkg --compare-versions "$qemu_version" lt 1:8.1; then
-  . /etc/os-release
+if ! at_least_8_1 "$qemu_version"; then
+  [ "$updated" = yes ] || { as_root apt-get update; updated=yes; }
   release=()
-  if [ "${VERSION_CODENAME:-}" = bookworm ]; then
-    list=/etc/apt/sources.list.d/bookworm-backports.list
-    if ! grep -rqs "bookworm-backports" /etc/apt/sources.list /etc/apt/sources.list.d; then
-      as_root sh -c "echo 'deb http://deb.debian.org/debian bookworm-backports main' > $list"
+  candidate=$(apt-cache policy qemu-user-static | awk '/Candidate:/ { print $2 }')
+  if ! at_least_8_1 "$candidate"; then
+    . /etc/os-release
+    backports="${VERSION_CODENAME:?no VERSION_CODENAME in /etc/os-release}-backports"
+    targets() { apt-get indextargets --format '$(SITE) $(RELEASE) $(TARGET_OF)'; }
+    if ! targets | awk -v r="$backports" '$2 == r' | grep -q .; then
+      site=$(targets | awk -v r="$VERSION_CODENAME" '$2 == r && $3 == "deb" { print $1; exit }')
+      [ -n "$site" ] || { echo "No configured Debian source for $VERSION_CODENAME." >&2; exit 1; }
+      echo "Adding $backports from $site, the machine's own Debian source."
+      as_root sh -c "echo 'deb $site $backports main' > /etc/apt/sources.list.d/$backports.list"
+      as_root apt-get update
     fi
-    as_root apt-get update
-    release=(-t bookworm-backports)
+    release=(-t "$backports")
   fi
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
-    "${release[@]}" qemu-user-static
+  apt_install "${release[@]}" qemu-user-static
 fi
 
 qemu=$(command -v qemu-i386-static || command -v qemu-i386)
