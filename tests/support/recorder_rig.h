@@ -1,5 +1,5 @@
-#ifndef QUORB_TESTS_E2E_RECORDER_RIG_H
-#define QUORB_TESTS_E2E_RECORDER_RIG_H
+#ifndef QUORB_TESTS_SUPPORT_RECORDER_RIG_H
+#define QUORB_TESTS_SUPPORT_RECORDER_RIG_H
 
 // One recorder object from the built module file, driven as the host drives it.
 
@@ -142,4 +142,4 @@ inline std::vector<Record> records(const std::vector<uint8_t>& bytes) {
   return out;
 }
 
-#endif // QUORB_TESTS_E2E_RECORDER_RIG_H
+#endif // QUORB_TESTS_SUPPORT_RECORDER_RIG_H

@@ -1,5 +1,5 @@
-#ifndef QUORB_RECORDER_FILE_ACCESS_H
-#define QUORB_RECORDER_FILE_ACCESS_H
+#ifndef QUORB_FILE_ACCESS_H
+#define QUORB_FILE_ACCESS_H
 
 #include <cstdio>
 
@@ -10,4 +10,4 @@
 // Windows). An empty path gives EINVAL without touching the file system.
 int openExclusive(const char* path, const char* mode, std::FILE** stream) noexcept;
 
-#endif // QUORB_RECORDER_FILE_ACCESS_H
+#endif // QUORB_FILE_ACCESS_H
