@@ -2,7 +2,7 @@
 """MIDI file -> bench host -> module -> .quorb -> `quorb tomidi` -> MIDI file, refereed by mido,
 an independent reader and writer of Standard MIDI Files.
 
-    roundtrip_test.py --host QUORB_HOST --quorb QUORB [--emulator 'CMD;ARG;...'] --work DIR
+    roundtrip_test.py --host QUORB_HOST --quorb QUORB [--emulator 'CMD|ARG|...'] --work DIR
 
 Every program runs in DIR with relative paths, so the same test drives Windows builds under Wine.
 """

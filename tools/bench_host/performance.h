@@ -31,7 +31,8 @@
 #include "module_library.h"
 #include "smf.h"
 
-// Bad settings, an unusable module file or an unwritable recording file: nothing was played.
+// Bad settings, an unusable module file or recording file (nothing was played), or a
+// recording that did not reach its file after playing.
 class BenchError : public std::runtime_error {
 public:
   using std::runtime_error::runtime_error;
