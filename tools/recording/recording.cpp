@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <sstream>
+#include <string>
 
 namespace quorb {
 
@@ -231,12 +232,59 @@ private:
 
 } // namespace
 
+const char* knownFormat(const uint8_t* bytes, size_t size) {
+  const auto startsWith = [&](const char* magic, size_t at = 0) {
+    const size_t length = std::char_traits<char>::length(magic);
+    return size >= at + length && std::equal(magic, magic + length, bytes + at);
+  };
+  // Frame sync alone (0xFF 0xEx) is no sign of an MP3: a first time of 0xExFF ticks has it.
+  static const struct {
+    const char* magic;
+    const char* kind;
+  } SIGNATURES[] = {
+      {"MThd", "a Standard MIDI File"},
+      {"MZ", "a Windows program or DLL"},
+      {"PK\x03\x04", "a zip archive"},
+      {"PK\x05\x06", "a zip archive"},
+      {"ID3", "an MP3 sound file"},
+      {"OggS", "an Ogg sound file"},
+      {"fLaC", "a FLAC sound file"},
+      {"%PDF", "a PDF document"},
+      {"\x7F"
+       "ELF",
+       "a program"},
+  };
+  if (startsWith("RIFF"))
+    return startsWith("WAVE", 8) ? "a WAV sound file" : "a RIFF file (sound or video)";
+  for (const auto& signature : SIGNATURES)
+    if (startsWith(signature.magic)) return signature.kind;
+  // Plain text: its first bytes are printable UTF-8. A recording's first record is not: a
+  // channel status is 0x80-0xEF followed by a data byte below 0x80, which UTF-8 allows only
+  // after a time whose top byte is a lead byte (over 18 hours of ticks).
+  const size_t end = std::min<size_t>(size, 4096);
+  size_t at = 0;
+  while (at < end) {
+    const uint8_t byte = bytes[at];
+    size_t continuation = byte < 0x80                   ? 0
+                          : byte >= 0xC2 && byte < 0xE0 ? 1
+                          : byte >= 0xE0 && byte < 0xF0 ? 2
+                          : byte >= 0xF0 && byte < 0xF5 ? 3
+                                                        : 4;
+    if (continuation == 4 || (byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r') ||
+        byte == 0x7F)
+      return nullptr;
+    for (++at; continuation > 0 && at < end; --continuation, ++at)
+      if ((bytes[at] & 0xC0) != 0x80) return nullptr;
+  }
+  return size > 0 ? "plain text" : nullptr;
+}
+
 ReadTotals readRecording(const uint8_t* bytes, size_t size, RecordingSink& sink) {
-  static const uint8_t SMF_SIGNATURE[] = {'M', 'T', 'h', 'd'};
-  if (size >= 4 && std::equal(bytes, bytes + 4, SMF_SIGNATURE))
-    throw RecordingError("a Standard MIDI File, not a recording");
+  if (const char* kind = knownFormat(bytes, size))
+    throw RecordingError(std::string(kind) + ", not a recording");
 
   ReadTotals totals;
+  totals.bytes = size;
   Assembler assembler(sink, totals);
   const Splitter split(bytes, size);
   const auto take = [&](size_t at) {
@@ -249,7 +297,8 @@ ReadTotals readRecording(const uint8_t* bytes, size_t size, RecordingSink& sink)
     std::string text = "damaged from byte " + std::to_string(from);
     if (to == size && to - from < RECORD_SIZE)
       text += ": the last " + std::to_string(to - from) +
-              " bytes are not a whole 8-byte record and are not read";
+              (to - from == 1 ? " byte is" : " bytes are") +
+              " not a whole 8-byte record and not read";
     else
       text += " to byte " + std::to_string(to) + ": " + std::to_string(to - from) +
               (to - from == 1 ? " byte" : " bytes") + " skipped, reading goes on from byte " +
@@ -283,9 +332,11 @@ ReadTotals readRecording(const uint8_t* bytes, size_t size, RecordingSink& sink)
 }
 
 void requireRecording(const ReadTotals& totals) {
-  if (totals.records > 0 && totals.channelMessages == 0)
-    throw RecordingError("not a recording: none of its " + std::to_string(totals.records) +
-                         " records holds a MIDI channel message");
+  const uint64_t plausibleBytes = totals.channelMessages * RECORD_SIZE;
+  if (totals.bytes > 0 && plausibleBytes * PLAUSIBLE_SHARE_DIVISOR < totals.bytes)
+    throw RecordingError("not a recording: only " +
+                         std::to_string(plausibleBytes * 100 / totals.bytes) +
+                         "% of its bytes read as the MIDI messages the recorder writes");
 }
 
 uint64_t Recording::durationTicks() const {
