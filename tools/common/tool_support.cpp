@@ -156,7 +156,9 @@ std::string freeName(const std::string& wanted, const std::vector<std::string>& 
 
 bool isConsole(std::FILE* stream) {
 #ifdef _WIN32
-  return _isatty(_fileno(stream)) != 0;
+  // _isatty is true for NUL as well; only a console has a console mode.
+  DWORD mode = 0;
+  return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), &mode) != 0;
 #else
   return isatty(fileno(stream)) != 0;
 #endif
