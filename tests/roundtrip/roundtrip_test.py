@@ -124,7 +124,6 @@ class RoundTrip(unittest.TestCase):
         wrapped = [(2**32 - 2 * RATE, 0x403C90), (RATE, 0x003C80)]  # 3 s across the wrap
         cases = {
             # name: (records, trailing bytes, tracks of channel messages with their seconds)
-            "empty": ([], b"", [[]]),
             "partial": (two[:2], b"\x01\x02\x03", [[0.0, 100 / RATE]]),
             "two": (two, b"", [[0.0, 100 / RATE, 200 / RATE], [5 / RATE, 50 / RATE]]),
             # Times are kept from each recording's time 0, so the wrapped one starts late.

@@ -6,6 +6,8 @@ Windows habits, and errors in words. Natively, and as .exe under Wine (--emulato
 """
 import argparse
 import os
+import pty
+import random
 import shutil
 import subprocess
 import sys
@@ -69,6 +71,9 @@ class Tools(unittest.TestCase):
         torn = a[-8:]  # what a full disk leaves of a record: its first bytes
         for k in range(1, 8):
             with self.subTest(stray=k):
+                for name in ("s-1.mid", "s-2.mid", "t-1.mid", "t-2.mid"):
+                    if os.path.exists(path(name)):
+                        os.remove(path(name))
                 # Stray bytes between two takes: both read whole, the bytes named.
                 write("s.quorb", a + torn[:k] + b)
                 run(ARGS.quorb, "info", "s.quorb", says=f"{k} damaged byte")
@@ -143,7 +148,84 @@ class Tools(unittest.TestCase):
         ]:
             run(program, *arguments, code=code, says=said)
         help_text = run(ARGS.quorb, "tomidi", "--help").stdout.decode()
-        self.assertNotIn("0xC0000000", help_text, "the recordings rule belongs to quorb --help")
+        self.assertNotIn("0xC0000000", help_text, "the takes rule belongs to quorb help format")
+
+    def test_no_take_invented_and_no_file_replaced_unasked(self):
+        log = (os.path.join(ARGS.emulator[1], "drive-d", "DIAGNOSE.TXT") if ARGS.emulator
+               else path("D:\\DIAGNOSE.TXT"))
+        shutil.copy(ARGS.phrase, path("Sonate.mid"))
+        song, take = read("Sonate.mid"), read("a.quorb")
+        write("Sonate.quorb", take)
+        write("torn.quorb", take + b"\x01")
+        junk = {"sound.wav": b"RIFF\x24\0\0\0WAVEfmt " + bytes(64), "quorb.exe": b"MZ" + bytes(99),
+                "song.zip": b"PK\x03\x04" + take, "song.mp3": b"ID3\x04" + take,
+                "song.ogg": b"OggS" + take, "song.flac": b"fLaC" + take, "doc.pdf": b"%PDF-1.4",
+                "notes.txt": "Käse: take 1\r\n".encode() * 9, "empty.quorb": b"",
+                "random.quorb": random.Random(16).randbytes(102400)}
+        for name, data in junk.items():
+            write(name, data)
+        os.makedirs(path("folder"), exist_ok=True)
+        said = "no --rate given"
+        rows = [  # program, arguments, exit code, said, {file: content afterwards, None: absent}
+            (ARGS.quorb, ["Sonate.quorb"], 0, "wrote Sonate (2).mid (Sonate.mid is there",
+             {"Sonate.mid": song}),
+            (ARGS.quorb, ["tomidi", "Sonate.quorb"], 0, "wrote Sonate (3).mid", {"Sonate.mid": song}),
+            (ARGS.quorb, ["Sonate.quorb", "torn.quorb"], 0, "the last 1 byte is not", {}),
+            (ARGS.quorb, ["Sonate.quorb", "--split"], 0, "wrote Sonate-1.mid", {}),
+            (ARGS.quorb, ["Sonate.quorb", "--split"], 0, "Sonate-1 (2).mid (Sonate-1.mid is", {}),
+            (ARGS.quorb, ["tomidi", "Sonate.quorb", "Sonate.mid"], 0, "wrote Sonate.mid", {}),
+            (ARGS.quorb, ["Sonate.mid"], 1, "Sonate.mid: a Standard MIDI File, not a record", {}),
+            *[(ARGS.quorb, [name], 1, f"{name}: {kind}", {name.rsplit(".", 1)[0] + ".mid": None})
+              for name, kind in [("sound.wav", "a WAV sound file"),
+                                 ("quorb.exe", "a Windows program or DLL"),
+                                 ("song.zip", "a zip archive"), ("song.mp3", "an MP3 sound"),
+                                 ("song.ogg", "an Ogg sound"), ("song.flac", "a FLAC sound"),
+                                 ("doc.pdf", "a PDF document"), ("notes.txt", "plain text"),
+                                 ("random.quorb", "not a recording: only 1"),
+                                 ("empty.quorb", "holds no messages: nothing written")]],
+            (ARGS.quorb, ["tomidi", "a.quorb", "x.mid", "--rate", "44.1"], 2, "give 44100",
+             {"x.mid": None}),
+            (ARGS.quorb, ["Info", "a.quorb", "b.quorb"], 2, "quorb: The following argument", {}),
+            (ARGS.quorb, ["INFO", "a.quorb"], 0, "take 1: 0:07.", {}),
+            (ARGS.quorb, ["tomidi", "a.quorb", "--take", "0"], 2, "from 1 up, e.g. --take 2", {}),
+            (ARGS.quorb, ["tomidi"], 2, "quorb: FILE is required", {}),
+            (ARGS.quorb, ["/?"], 0, "quorb help format", {}),
+            (ARGS.quorb, ["help", "format"], 0, "0xC0000000", {}),
+            (ARGS.host, ["record", "phrase.mid", "Neu.midi"], 2, "ending in .quorb",
+             {"Neu.midi": None}),
+            (ARGS.host, ["record", "phrase.mid", "folder", "--diagnose"], 1, "a folder, not a", {}),
+        ]
+        for program, arguments, code, says, files in rows:
+            with self.subTest(arguments=arguments):
+                done = run(program, *arguments, code=code, says=says)
+                name = os.path.basename(program).split(".")[0] + ": "
+                for line in done.stderr.decode("utf-8", "replace").splitlines():
+                    self.assertTrue(line.startswith(name), line)
+                self.assertLessEqual((done.stdout + done.stderr).count(said.encode()), 1)
+                if arguments != ["help", "format"]:  # reference, not help: may be longer
+                    self.assertLessEqual(len(done.stdout.splitlines()), 30 if code == 0 else 1)
+                for name, content in files.items():
+                    self.assertEqual(content, read(name) if os.path.exists(path(name)) else None)
+        with open(log) as diagnose:
+            self.assertIn("err=", diagnose.read().splitlines()[-1])
+        holder = subprocess.Popen([*ARGS.emulator, ARGS.holder, "held.quorb"], cwd=ARGS.work,
+                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        try:
+            self.assertEqual(b"held", holder.stdout.readline().strip())
+            run(ARGS.quorb, "info", "held.quorb", code=1, says="being recorded by another program")
+        finally:
+            holder.communicate(b"")
+        if not ARGS.emulator:  # a console, and a log that cannot be written
+            console, other = pty.openpty()
+            done = subprocess.run([ARGS.quorb, "tomidi", "a.quorb", "-"], cwd=ARGS.work,
+                                  stdout=other, stderr=subprocess.PIPE)
+            os.close(console), os.close(other)
+            self.assertEqual(2, done.returncode)
+            self.assertIn(b"not written to a console", done.stderr)
+            os.remove(log)
+            os.makedirs(log)
+            run(ARGS.host, "record", "phrase.mid", "d.quorb", "--diagnose", says="drive D:")
+            os.rmdir(log)
 
 
 def main():

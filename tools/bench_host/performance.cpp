@@ -126,7 +126,8 @@ void checkRecorderPins(HostedModule& module, int32_t count) {
     throw BenchError("the module file does not make a recorder: " + why);
   };
   if (count < RECORDER_PINS)
-    refuse("it describes " + std::to_string(count) + " pins, not " + std::to_string(RECORDER_PINS));
+    refuse("it describes " + quorb::plural(uint64_t(count), "pin") + ", not " +
+           std::to_string(RECORDER_PINS));
   const PinDescription rec = module.describe(PIN_REC);
   const PinDescription file = module.describe(PIN_OUTFILE);
   const PinDescription diagnose = module.describe(PIN_DIAGNOSE);
@@ -139,20 +140,20 @@ void checkRecorderPins(HostedModule& module, int32_t count) {
 
 // The module records nothing and says nothing when it cannot open the file, so the host finds
 // out first, opening the file as the module will: for appending (which creates it), and held
-// exclusively, so that a file another program holds is refused here too.
-void checkRecordable(const std::string& path) {
+// exclusively, so that a file another program holds is refused here too. Empty when it will do.
+std::string recordableProblem(const std::string& path) {
   std::error_code error;
   if (std::filesystem::is_directory(quorb::pathOf(path), error))
-    throw BenchError("cannot record into " + path + ": a folder, not a file");
+    return "cannot record into " + path + ": a folder, not a file";
   std::FILE* file = nullptr;
   const int openError = openExclusive(path.c_str(), "ab", &file);
   if (file != nullptr) std::fclose(file);
   if (openError == EACCES)
-    throw BenchError("cannot record into " + path +
-                     ": another program holds it, or it may not be written (" +
-                     std::strerror(openError) + ")");
-  if (openError != 0)
-    throw BenchError("cannot record into " + path + ": " + std::strerror(openError));
+    return "cannot record into " + path +
+           ": it is being recorded by another program, or it may not be written (" +
+           std::strerror(openError) + ")";
+  if (openError != 0) return "cannot record into " + path + ": " + std::strerror(openError);
+  return "";
 }
 
 uint64_t sizeOf(const std::string& path) {
@@ -212,8 +213,10 @@ PerformanceReport perform(const ModuleLibrary& library,
 
   host.pinCount = countPins(module);
   checkRecorderPins(module, host.pinCount);
-  checkRecordable(outPath);
+  const std::string unusable = recordableProblem(outPath);
+  if (!unusable.empty() && !settings.diagnose) throw BenchError(unusable);
   const uint64_t sizeBefore = sizeOf(outPath);
+  const uint64_t logBefore = settings.diagnose ? sizeOf(DIAGNOSTIC_LOG) : 0;
 
   module.open();
   module.dispatch(MOD_SET_SAMPLE_RATE, 0, 0, nullptr, static_cast<float>(settings.rate));
@@ -228,7 +231,7 @@ PerformanceReport perform(const ModuleLibrary& library,
   PerformanceReport report;
   size_t next = 0;
   auto run = paused.begin();
-  for (uint64_t k = 0; k < blocks; ++k) {
+  for (uint64_t k = 0; unusable.empty() && k < blocks; ++k) {
     while (run != paused.end() && run->second <= k)
       ++run;
     const bool pausing = run != paused.end() && run->first <= k;
@@ -251,18 +254,25 @@ PerformanceReport perform(const ModuleLibrary& library,
   }
   module.close();
 
+  report.logWritten = !settings.diagnose || sizeOf(DIAGNOSTIC_LOG) > logBefore;
+  const auto logged = [&]() -> std::string {
+    if (!settings.diagnose) return "";
+    if (!report.logWritten) return std::string("; ") + NO_LOG_NOTE;
+    const int refusal = loggedOpenResult();
+    return refusal == 0
+               ? ""
+               : "; the module's log says it could not open it: err=" + std::to_string(refusal) +
+                     " (" + std::strerror(refusal) + ")";
+  };
+  if (!unusable.empty()) throw BenchError(unusable + logged());
   // Whatever went wrong inside the module, a recording that did not reach the file is a failure.
   const uint64_t expected = 8 * uint64_t(report.recordedMessages);
   const uint64_t grown = sizeOf(outPath) - std::min(sizeOf(outPath), sizeBefore);
-  if (grown < expected) {
-    const int refusal = settings.diagnose ? loggedOpenResult() : 0;
+  if (grown < expected)
     throw BenchError("the recording did not reach " + outPath + ": it grew by " +
-                     std::to_string(grown) + " bytes, not by the " + std::to_string(expected) +
-                     " of the " + std::to_string(report.recordedMessages) + " messages played" +
-                     (refusal != 0
-                          ? std::string("; the module could not open it: ") + std::strerror(refusal)
-                          : std::string()));
-  }
+                     quorb::plural(grown, "byte") + ", not by the " + std::to_string(expected) +
+                     " of the " + quorb::plural(report.recordedMessages, "message") + " played" +
+                     logged());
 
   report.blocks = blocks;
   report.samples = blocks * block;

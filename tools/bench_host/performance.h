@@ -58,15 +58,22 @@ struct PerformanceReport {
   size_t pausedMessages = 0;   // delivered while "REC" was 0
   size_t recordedMessages = 0; // delivered while "REC" was 1, system messages left out
   uint64_t blocks = 0;
-  uint64_t samples = 0; // blocks * block
-  double seconds = 0;   // samples / rate
+  uint64_t samples = 0;   // blocks * block
+  double seconds = 0;     // samples / rate
+  bool logWritten = true; // false: the diagnostics switch was on, but the log did not grow
 };
+
+// Why a log did not grow: the module says nothing else when it cannot write it.
+inline constexpr const char* NO_LOG_NOTE =
+    "the module could not write its log D:\\DIAGNOSE.TXT: is there a drive D: it may write to?";
 
 // Plays `messages` (in any order; equal times keep theirs) through a new recorder object from
 // `library`, recording into `outPath` (appended to when it exists, as the module does). Throws
 // BenchError before any block runs when the settings, a message time, the module or the file
 // will not do (a file someone else holds included), and after the performance when the file
 // did not grow by 8 bytes for each message recorded: the module could not open or write it.
+// With `diagnose`, a file that will not do is still chosen on OUTFILE, so that the module makes
+// its own attempt and logs it, and then the object is closed unplayed and BenchError thrown.
 PerformanceReport perform(const ModuleLibrary& library,
                           const std::vector<quorb::TimedMessage>& messages,
                           const std::string& outPath, const PerformanceSettings& settings);

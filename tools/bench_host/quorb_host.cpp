@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
@@ -58,13 +59,20 @@ std::string defaultModule() {
                   "; looked for:" + where + "\ngive its path with --module");
 }
 
-// Refuses an OUT that the module would damage by appending records to it.
+// Refuses an OUT that the module would damage by appending records to it, and a name that
+// would pass a recording off as a MIDI file.
 void checkOut(const std::string& in, const std::string& out) {
   if (quorb::sameFile(in, out))
     throw UsageError(out + " is the MIDI file being played: records would be appended to it");
   if (quorb::fileStartsWith(out, "MThd"))
     throw UsageError(out + " is a Standard MIDI File, not a recording: records would be "
                            "appended to it; choose a .quorb file");
+  std::string extension = quorb::textOf(quorb::pathOf(out).extension());
+  for (char& c : extension)
+    c = char(std::tolower(static_cast<unsigned char>(c)));
+  if (extension == ".mid" || extension == ".midi")
+    throw UsageError(out + ": a recording is not a MIDI file and is not named like one; choose "
+                           "a name ending in .quorb");
 }
 
 std::string summary(const std::string& in, const std::string& out, const PerformanceReport& r,
@@ -119,15 +127,32 @@ int runQuorbHost(int argc, const char* const* argv, std::ostream& out, std::ostr
                        " next to quorb-host)")
       ->type_name("PATH");
 
+  // Windows users ask for help with /?.
+  std::vector<const char*> arguments(argv, argv + argc);
+  for (const char*& argument : arguments)
+    if (std::string(argument) == "/?") argument = "--help";
+  // Every line of a message starts with the program's name.
+  const auto say = [&err](const std::string& text) {
+    for (size_t start = 0; start < text.size();) {
+      const size_t end = std::min(text.find('\n', start), text.size());
+      err << "quorb-host: " << text.substr(start, end - start) << "\n";
+      start = end + 1;
+    }
+  };
   try {
-    app.parse(argc, argv);
+    app.parse(int(arguments.size()), arguments.data());
   } catch (const CLI::ParseError& e) {
-    return app.exit(e, out, err) == 0 ? quorb::EXIT_DONE : quorb::EXIT_BAD_ARGUMENTS;
+    if (e.get_exit_code() == 0) return app.exit(e, out, err);
+    say(e.what());
+    say("quorb-host --help tells how to use it");
+    return quorb::EXIT_BAD_ARGUMENTS;
   }
 
   try {
-    settings.rate = int32_t(quorb::parseInteger("--rate", rateText, 1, INT32_MAX));
-    settings.block = int32_t(quorb::parseInteger("--block", blockText, 1, INT32_MAX));
+    quorb::parseRate("--rate", rateText); // the kHz hint
+    settings.rate = int32_t(quorb::parseInteger("--rate", rateText, int64_t(quorb::MIN_RATE),
+                                                int64_t(quorb::MAX_RATE), "48000"));
+    settings.block = int32_t(quorb::parseInteger("--block", blockText, 1, INT32_MAX, "64"));
     for (const std::string& text : pauseTexts) {
       try {
         settings.pauses.push_back(parsePause(text));
@@ -141,12 +166,13 @@ int runQuorbHost(int argc, const char* const* argv, std::ostream& out, std::ostr
     const ModuleLibrary library(modulePath.empty() ? defaultModule() : modulePath);
     const PerformanceReport report = perform(library, messages, outPath, settings);
     out << "quorb-host: " << summary(midiPath, outPath, report, settings) << "\n";
+    if (settings.diagnose && !report.logWritten) say(NO_LOG_NOTE);
     return quorb::EXIT_DONE;
   } catch (const UsageError& e) {
-    err << "quorb-host: " << e.what() << "\n";
+    say(e.what());
     return quorb::EXIT_BAD_ARGUMENTS;
   } catch (const std::exception& e) {
-    err << "quorb-host: " << e.what() << "\n";
+    say(e.what());
     return quorb::EXIT_FILE_TROUBLE;
   }
 }

@@ -1,5 +1,6 @@
 #include "tool_support.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 #endif
 
@@ -25,20 +27,22 @@ std::string plural(uint64_t count, const std::string& one, const std::string& ma
   return std::to_string(count) + " " + (count == 1 ? one : many.empty() ? one + "s" : many);
 }
 
-double parseNumber(const std::string& option, const std::string& text, double min, double max) {
+double parseNumber(const std::string& option, const std::string& text, double min, double max,
+                   const std::string& example) {
   char* end = nullptr;
   const double value = std::strtod(text.c_str(), &end);
   if (text.empty() || end == text.c_str() || *end != '\0' || !std::isfinite(value))
     throw UsageError(option + ": \"" + text + "\" is not a number");
   if (value < min || value > max) {
     char range[128];
-    std::snprintf(range, sizeof range, " must be from %g to %g, not %s", min, max, text.c_str());
-    throw UsageError(option + range);
+    std::snprintf(range, sizeof range, " must be a number from %g to %.15g, e.g. ", min, max);
+    throw UsageError(option + range + option + " " + example + "; not " + text);
   }
   return value;
 }
 
-int64_t parseInteger(const std::string& option, const std::string& text, int64_t min, int64_t max) {
+int64_t parseInteger(const std::string& option, const std::string& text, int64_t min, int64_t max,
+                     const std::string& example) {
   char* end = nullptr;
   errno = 0;
   const long long value = std::strtoll(text.c_str(), &end, 10);
@@ -49,14 +53,51 @@ int64_t parseInteger(const std::string& option, const std::string& text, int64_t
                      (number ? "a whole number" : "a number"));
   }
   if (errno == ERANGE || value < min || value > max)
-    throw UsageError(option + " must be from " + std::to_string(min) + " to " +
-                     std::to_string(max) + ", not " + text);
+    throw UsageError(option + " must be a whole number from " + std::to_string(min) +
+                     (max == INT64_MAX ? std::string(" up") : " to " + std::to_string(max)) +
+                     ", e.g. " + option + " " + example + "; not " + text);
   return value;
+}
+
+double parseRate(const std::string& option, const std::string& text) {
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (!text.empty() && *end == '\0' && value > 0 && value < MIN_RATE) {
+    char kHz[64];
+    std::snprintf(kHz, sizeof kHz, "%.15g", value * 1000);
+    throw UsageError(option + " " + text + " looks like kHz: give " + kHz +
+                     " (clock ticks per second)");
+  }
+  return parseNumber(option, text, MIN_RATE, MAX_RATE, "48000");
 }
 
 fs::path pathOf(const std::string& utf8) { return fs::u8path(utf8); }
 
 std::string textOf(const fs::path& path) { return path.u8string(); }
+
+namespace {
+
+// True when another program holds the file exclusively, as the module holds the file it records.
+bool heldByAnotherProgram(const fs::path& file) {
+#ifdef _WIN32
+  const HANDLE handle = CreateFileW(file.c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle != INVALID_HANDLE_VALUE) {
+    CloseHandle(handle);
+    return false;
+  }
+  return GetLastError() == ERROR_SHARING_VIOLATION;
+#else
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  const bool held = flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  ::close(fd);
+  return held;
+#endif
+}
+
+} // namespace
 
 std::vector<uint8_t> readWholeFile(const std::string& path, const std::string& what) {
   const fs::path file = pathOf(path);
@@ -64,6 +105,10 @@ std::vector<uint8_t> readWholeFile(const std::string& path, const std::string& w
   const fs::file_status status = fs::status(file, error);
   if (!fs::exists(status)) throw FileError(path + ": cannot open: no such file");
   if (fs::is_directory(status)) throw FileError(path + ": a folder, not a " + what);
+  if (fs::is_regular_file(status) && heldByAnotherProgram(file))
+    throw FileError(path + ": being recorded by another program; it can be read once that "
+                           "program lets it go (in the host: choose another file on OUTFILE, or "
+                           "close the patch)");
   std::ifstream in(file, std::ios::binary);
   if (!in) throw FileError(path + ": cannot open (not readable)");
   std::vector<uint8_t> bytes;
@@ -91,6 +136,44 @@ bool fileStartsWith(const std::string& path, const std::string& magic) {
   std::ifstream in(pathOf(path), std::ios::binary);
   std::string start(magic.size(), '\0');
   return in && in.read(&start[0], std::streamsize(start.size())) && start == magic;
+}
+
+std::string freeName(const std::string& wanted, const std::vector<std::string>& taken) {
+  const auto isFree = [&](const std::string& name) {
+    std::error_code error;
+    return !fs::exists(fs::symlink_status(pathOf(name), error)) &&
+           std::find(taken.begin(), taken.end(), name) == taken.end();
+  };
+  if (isFree(wanted)) return wanted;
+  fs::path stem = pathOf(wanted);
+  const std::string extension = textOf(stem.extension());
+  stem.replace_extension();
+  for (uint64_t number = 2;; ++number) {
+    const std::string name = textOf(stem) + " (" + std::to_string(number) + ")" + extension;
+    if (isFree(name)) return name;
+  }
+}
+
+bool isConsole(std::FILE* stream) {
+#ifdef _WIN32
+  // _isatty is true for NUL as well; only a console has a console mode.
+  DWORD mode = 0;
+  return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), &mode) != 0;
+#else
+  return isatty(fileno(stream)) != 0;
+#endif
+}
+
+void sayError(const char* program, const std::string& text) {
+  std::string out;
+  size_t start = 0;
+  do {
+    const size_t end = text.find('\n', start);
+    const std::string line = text.substr(start, end == std::string::npos ? end : end - start);
+    if (!line.empty()) out += std::string(program) + ": " + line + '\n';
+    start = end == std::string::npos ? end : end + 1;
+  } while (start != std::string::npos && start < text.size());
+  std::fputs(out.c_str(), stderr);
 }
 
 std::string programFolder() {
@@ -136,7 +219,8 @@ std::FILE* createNew(const fs::path& path) {
 
 } // namespace
 
-AtomicFile::AtomicFile(const std::string& target) : target_(target) {
+AtomicFile::AtomicFile(const std::string& target, bool replace)
+    : target_(target), replace_(replace) {
   const fs::path path = pathOf(target);
   const fs::path folder = path.parent_path();
   for (int attempt = 0; attempt < 100 && file_ == nullptr; ++attempt) {
@@ -180,12 +264,22 @@ void AtomicFile::commit() {
 #ifdef _WIN32
   // A plain rename will not replace an existing file on Windows.
   if (!MoveFileExW(temporary_.c_str(), pathOf(target_).c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    throw FileError("cannot write " + target_ + ": Windows error " +
-                    std::to_string(GetLastError()));
+                   (replace_ ? MOVEFILE_REPLACE_EXISTING : 0) | MOVEFILE_WRITE_THROUGH))
+    throw FileError("cannot write " + target_ + ": " +
+                    (GetLastError() == ERROR_ALREADY_EXISTS
+                         ? std::string("another file took that name meanwhile")
+                         : "Windows error " + std::to_string(GetLastError())));
 #else
-  if (std::rename(temporary_.c_str(), pathOf(target_).c_str()) != 0)
+  // link() never replaces: where it is refused, the rename would have.
+  // A file system without hard links gets the check and the rename instead.
+  if (!replace_ && ::link(temporary_.c_str(), pathOf(target_).c_str()) == 0) {
+    std::error_code ignored;
+    fs::remove(temporary_, ignored);
+  } else if (!replace_ && (errno == EEXIST || fs::exists(pathOf(target_)))) {
+    throw FileError("cannot write " + target_ + ": another file took that name meanwhile");
+  } else if (std::rename(temporary_.c_str(), pathOf(target_).c_str()) != 0) {
     throw FileError("cannot write " + target_ + ": " + reason(errno));
+  }
 #endif
   temporary_.clear();
 }

@@ -33,9 +33,17 @@ struct FileError : std::runtime_error {
 // "1 message", "2 messages"; `many` defaults to `one` + "s".
 std::string plural(uint64_t count, const std::string& one, const std::string& many = "");
 
-// The number in `text` for `option`, or UsageError saying in words what is wrong with it.
-double parseNumber(const std::string& option, const std::string& text, double min, double max);
-int64_t parseInteger(const std::string& option, const std::string& text, int64_t min, int64_t max);
+// The number in `text` for `option`, or UsageError saying in words what is wrong with it, the
+// range with `example` ("960") among them. A `max` of INT64_MAX reads as no upper bound.
+double parseNumber(const std::string& option, const std::string& text, double min, double max,
+                   const std::string& example);
+int64_t parseInteger(const std::string& option, const std::string& text, int64_t min, int64_t max,
+                     const std::string& example);
+
+// Clock ticks (samples) per second, from MIN_RATE to MAX_RATE. Below MIN_RATE the number is
+// taken for kHz and refused with the rate it likely means: "44.1" is not 44.1 ticks a second.
+constexpr double MIN_RATE = 1000, MAX_RATE = 1e9;
+double parseRate(const std::string& option, const std::string& text);
 
 std::filesystem::path pathOf(const std::string& utf8);
 std::string textOf(const std::filesystem::path& path);
@@ -50,15 +58,26 @@ bool sameFile(const std::string& a, const std::string& b);
 // True when the file exists and starts with `magic`.
 bool fileStartsWith(const std::string& path, const std::string& magic);
 
+// `wanted` when nothing has that name and it is not in `taken`, else the first free
+// "NAME (2).EXT", "NAME (3).EXT", ...: an output the user did not name never replaces a file.
+std::string freeName(const std::string& wanted, const std::vector<std::string>& taken = {});
+
+// True when the stream is a console or terminal: no place for binary output.
+bool isConsole(std::FILE* stream);
+
+// Writes `text` to standard error, each line after "PROGRAM: ".
+void sayError(const char* program, const std::string& text);
+
 // The folder holding the running program, in UTF-8; empty when the system will not say.
 std::string programFolder();
 
 // Writes a file whole or not at all: the bytes go to a temporary file beside the target, which
 // replaces the target only at commit. Until then an existing target is untouched, and the
-// temporary file is removed if commit never comes.
+// temporary file is removed if commit never comes. Unless `replace`, commit fails rather than
+// replace a file that took the target's name meanwhile.
 class AtomicFile {
 public:
-  explicit AtomicFile(const std::string& target);
+  explicit AtomicFile(const std::string& target, bool replace = true);
   ~AtomicFile();
   AtomicFile(const AtomicFile&) = delete;
   AtomicFile& operator=(const AtomicFile&) = delete;
@@ -68,6 +87,7 @@ public:
 
 private:
   std::string target_;
+  bool replace_;
   std::filesystem::path temporary_;
   std::FILE* file_ = nullptr;
   bool failed_ = false;

@@ -1,6 +1,6 @@
 // quorb: reads .quorb recording files for people: dump, info, and conversion to MIDI files.
 // Given files and no command, it converts each file to a MIDI file beside it (what a file
-// dropped on the program in Explorer asks for).
+// dropped on the program in Explorer asks for), never replacing a file the user did not name.
 // Exit codes: 0 done (warnings included), 1 a file could not be read or written, 2 bad arguments.
 
 #include "message_text.h"
@@ -14,7 +14,11 @@
 
 #include <array>
 #include <cinttypes>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <functional>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -32,15 +36,34 @@ using namespace quorb;
 constexpr double DEFAULT_RATE = 44100;
 constexpr size_t WARNINGS_SHOWN_PER_KIND = 10;
 
-const char* const RATE_HELP = "clock ticks per second of the host's clock (the sample rate)";
-
-double rateOf(const std::string& text) { return parseNumber("--rate", text, 1e-6, 1e12); }
+const char* const RATE_HELP = "the host's clock ticks per second (its sample rate; default 44100)";
 
 std::string seconds(uint64_t ticks, double rate) {
   char text[48];
   std::snprintf(text, sizeof text, "%.6f", double(ticks) / rate);
   return text;
 }
+
+// "1:05.250": minutes and seconds, as a player shows a length.
+std::string minutesAndSeconds(uint64_t ticks, double rate) {
+  const double total = double(ticks) / rate;
+  const double minutes = std::floor(total / 60);
+  char text[64];
+  std::snprintf(text, sizeof text, "%.0f:%06.3f", minutes, total - minutes * 60);
+  return text;
+}
+
+// What the run assumed, said once however many files it handles.
+struct RunNotes {
+  bool rateGiven = false;
+  bool rateSaid = false;
+  void sayRate(std::ostream& out) {
+    if (rateGiven || rateSaid) return;
+    rateSaid = true;
+    out << "quorb: no --rate given: 44100 clock ticks per second assumed (the host at 44.1 "
+           "kHz)\n";
+  }
+};
 
 // Keeps the first warnings of each kind and counts the rest, however many a damaged file gives.
 class WarningLog {
@@ -112,7 +135,7 @@ public:
   void event(const RecordedEvent& event) override {
     char line[160];
     if (!announced_) {
-      std::snprintf(line, sizeof line, "--- recording %" PRIu64 " begins at record %" PRIu64 "\n",
+      std::snprintf(line, sizeof line, "--- take %" PRIu64 " begins at record %" PRIu64 "\n",
                     number_, event.index);
       buffer_ += line;
       announced_ = true;
@@ -143,7 +166,9 @@ private:
 };
 
 // The rate given, or 0 for none: times are then shown in ticks only.
-double optionalRate(const std::optional<std::string>& text) { return text ? rateOf(*text) : 0; }
+double optionalRate(const std::optional<std::string>& text) {
+  return text ? parseRate("--rate", *text) : 0;
+}
 
 void dump(const std::string& path, const std::optional<std::string>& rateText) {
   const double rate = optionalRate(rateText);
@@ -163,18 +188,18 @@ void dump(const std::string& path, const std::optional<std::string>& rateText) {
   check.warnings.print(std::cerr, "quorb: warning: ");
 }
 
-// Per recording: where it lies, how many messages, how long.
+// Per take: where it lies, how many messages, how long.
 class InfoCollector : public RecordingSink {
 public:
   struct Summary {
     uint64_t first = 0, last = 0, messages = 0, duration = 0;
   };
-  std::vector<Summary> recordings;
+  std::vector<Summary> takes;
   WarningLog warnings;
 
-  void beginRecording(uint64_t) override { recordings.emplace_back(); }
+  void beginRecording(uint64_t) override { takes.emplace_back(); }
   void event(const RecordedEvent& event) override {
-    Summary& s = recordings.back();
+    Summary& s = takes.back();
     if (s.messages++ == 0) s.first = event.index;
     s.last = event.index;
     s.duration = std::max(s.duration, event.ticks);
@@ -182,46 +207,46 @@ public:
   void warning(const RecordingWarning& warning) override { warnings.add(warning); }
 };
 
-void info(const std::string& path, const std::optional<std::string>& rateText) {
-  const double rate = optionalRate(rateText);
+void info(const std::string& path, const std::optional<std::string>& rateText, RunNotes& notes) {
+  const double rate = rateText ? parseRate("--rate", *rateText) : DEFAULT_RATE;
   InfoCollector collected;
-  // The bytes go once read: info keeps a summary per recording and nothing per record.
+  // The bytes go once read: info keeps a summary per take and nothing per record.
   const ReadTotals totals = readChecked(path, readWholeFile(path, "recording"), collected);
-  const auto duration = [&](uint64_t ticks) {
-    std::string text = plural(ticks, "tick");
-    if (rate > 0) text += " (" + seconds(ticks, rate) + " s)";
-    return text;
+  const auto length = [&](uint64_t ticks) {
+    return minutesAndSeconds(ticks, rate) + " (" + plural(ticks, "tick") + ")";
   };
   uint64_t total = 0;
-  std::cout << "file:       " << path << '\n'
-            << "records:    " << totals.records << '\n'
-            << "recordings: " << collected.recordings.size() << '\n';
-  for (size_t r = 0; r < collected.recordings.size(); ++r) {
-    const InfoCollector::Summary& s = collected.recordings[r];
+  std::cout << "file:     " << path << '\n'
+            << "records:  " << totals.records << '\n'
+            << "takes:    " << collected.takes.size() << '\n';
+  for (size_t r = 0; r < collected.takes.size(); ++r) {
+    const InfoCollector::Summary& s = collected.takes[r];
     total += s.duration;
-    std::cout << "  " << r + 1 << ": records " << s.first << "-" << s.last << ", "
-              << plural(s.messages, "message") << ", " << duration(s.duration) << '\n';
+    std::cout << "  take " << r + 1 << ": " << length(s.duration) << ", "
+              << plural(s.messages, "message") << ", records " << s.first << "-" << s.last << '\n';
   }
-  std::cout << "duration:   " << duration(total) << " in all\n";
+  std::cout << "length:   " << length(total) << " in all\n";
   const std::string damage = damageSummary(totals);
-  std::cout << "skipped:    " << (damage.empty() ? "nothing" : damage) << '\n'
-            << "warnings:   " << collected.warnings.count() << '\n';
+  std::cout << "skipped:  " << (damage.empty() ? "nothing" : damage) << '\n'
+            << "warnings: " << collected.warnings.count() << '\n';
   collected.warnings.print(std::cout, "  ");
+  notes.sayRate(std::cerr);
 }
 
 struct ConvertSettings {
   std::optional<std::string> rate;
   std::string ppq = "960";
   std::string bpm = "120";
-  std::optional<std::string> recording;
+  std::optional<std::string> take;
   bool split = false;
 };
 
 const std::string STDOUT_NAME = "-";
 
-// Refuses, before any work, an output that would destroy something: the input itself, or an
-// existing file that is not a MIDI file (a recording, most likely). True when the output is not
-// a regular file (standard output, a device, a pipe): written straight, with no report mixed in.
+// Refuses, before any work, an output the user named that would destroy something: the input
+// itself, or an existing file that is not a MIDI file (a recording, most likely). True when the
+// output is not a regular file (standard output, a device, a pipe): written straight, with no
+// report mixed in.
 bool checkOutput(const std::string& out, const std::string& in) {
   if (out == STDOUT_NAME) return true;
   std::error_code error;
@@ -237,7 +262,7 @@ bool checkOutput(const std::string& out, const std::string& in) {
   return false;
 }
 
-void writeMidi(const std::string& out, bool direct, int format, uint16_t ppq,
+void writeMidi(const std::string& out, bool direct, bool replace, int format, uint16_t ppq,
                const std::vector<const MidiConverter::Track*>& tracks) {
   const auto emit = [&](const auto& write) {
     const std::vector<uint8_t> header = smfHeader(format, tracks.size(), ppq);
@@ -249,7 +274,7 @@ void writeMidi(const std::string& out, bool direct, int format, uint16_t ppq,
     }
   };
   if (!direct) {
-    AtomicFile file(out);
+    AtomicFile file(out, replace);
     emit([&](const uint8_t* data, size_t size) { file.write(data, size); });
     file.commit();
     return;
@@ -280,26 +305,25 @@ std::string splitName(const std::string& out, uint64_t number) {
   return textOf(path) + "-" + std::to_string(number) + (extension.empty() ? ".mid" : extension);
 }
 
-void convert(const std::string& in, std::string out, const ConvertSettings& settings) {
-  if (out.empty()) out = textOf(pathOf(in).replace_extension(".mid"));
+// `named` is the OUT the user gave, empty for none: then FILE.mid beside FILE, or the next free
+// name when that is taken, as for every --split name. Only a named OUT replaces a file.
+void convert(const std::string& in, const std::string& named, const ConvertSettings& settings,
+             RunNotes& notes) {
   MidiOptions options;
-  options.rate = settings.rate ? rateOf(*settings.rate) : DEFAULT_RATE;
-  options.ppq = uint16_t(parseInteger("--ppq", settings.ppq, 1, 32767));
-  options.bpm = parseNumber("--bpm", settings.bpm, 1e-3, 60e6); // the tempo decides the rest
+  options.rate = settings.rate ? parseRate("--rate", *settings.rate) : DEFAULT_RATE;
+  options.ppq = uint16_t(parseInteger("--ppq", settings.ppq, 1, 32767, "960"));
+  options.bpm = parseNumber("--bpm", settings.bpm, 1e-3, 60e6, "120"); // the tempo decides
   const uint64_t only =
-      settings.recording ? uint64_t(parseInteger("--recording", *settings.recording, 1, INT64_MAX))
-                         : 0;
-  if (settings.split && out == STDOUT_NAME)
-    throw UsageError("--split writes files: give a file name, not -");
+      settings.take ? uint64_t(parseInteger("--take", *settings.take, 1, INT64_MAX, "2")) : 0;
+  if (named == STDOUT_NAME) {
+    if (settings.split) throw UsageError("--split writes files: give a file name, not -");
+    if (isConsole(stdout))
+      throw UsageError("a MIDI file is not written to a console; redirect standard output to a "
+                       "file (quorb tomidi " +
+                       in + " - > take.mid), or give a file name instead of -");
+  }
 
   const std::vector<uint8_t> bytes = readWholeFile(in, "recording");
-  // With --split, OUT only names the files written; it is not written itself.
-  const bool toStream = !settings.split && checkOutput(out, in);
-  std::ostream& report = toStream ? std::cerr : std::cout;
-  if (!settings.rate)
-    report << "quorb: no --rate given: " << DEFAULT_RATE
-           << " clock ticks per second assumed (the host running at 44.1 kHz)\n";
-
   // The converter as the reading's sink, keeping its warnings besides.
   struct Converter : MidiConverter {
     using MidiConverter::MidiConverter;
@@ -307,41 +331,53 @@ void convert(const std::string& in, std::string out, const ConvertSettings& sett
     void warning(const RecordingWarning& warning) override { warnings.add(warning); }
   } converter(options, only, settings.split);
   const ReadTotals totals = readChecked(in, bytes, converter);
+  if (totals.channelMessages == 0) throw FileError(in + ": holds no messages: nothing written");
   if (only > totals.recordings)
-    throw UsageError("--recording " + std::to_string(only) + " is out of range: " + in + " holds " +
-                     plural(totals.recordings, "recording"));
+    throw UsageError("--take " + std::to_string(only) + ": " + in + " holds " +
+                     plural(totals.recordings, "take") + "; give a take from 1 to " +
+                     std::to_string(totals.recordings) + ", e.g. --take 1");
   if (converter.tracks.empty()) converter.addEmptyTrack(1);
 
-  // Every output is checked before the first is written.
+  // Every output is named and checked before the first is written.
   struct Output {
     std::string name;
+    std::string wanted; // the name it would have had, had it been free
     bool direct;
+    bool replace;
     std::vector<const MidiConverter::Track*> tracks;
   };
   std::vector<Output> outputs;
+  const std::string base = named.empty() ? textOf(pathOf(in).replace_extension(".mid")) : named;
   if (settings.split) {
+    std::vector<std::string> taken;
     for (const MidiConverter::Track& track : converter.tracks) {
-      const std::string name = splitName(out, track.number);
-      outputs.push_back({name, checkOutput(name, in), {&track}});
+      const std::string wanted = splitName(base, track.number);
+      taken.push_back(freeName(wanted, taken));
+      outputs.push_back({taken.back(), wanted, false, false, {&track}});
     }
   } else {
-    outputs.push_back({out, toStream, {}});
+    const bool implied = named.empty();
+    outputs.push_back(
+        {implied ? freeName(base) : named, base, !implied && checkOutput(named, in), !implied, {}});
     for (const MidiConverter::Track& track : converter.tracks)
       outputs.back().tracks.push_back(&track);
   }
+  std::ostream& report = outputs.front().direct ? std::cerr : std::cout;
+  notes.sayRate(report);
   for (const Output& output : outputs) {
     const int format = output.tracks.size() > 1 ? 1 : 0;
-    writeMidi(output.name, output.direct, format, options.ppq, output.tracks);
-    report << "quorb: wrote " << (output.name == STDOUT_NAME ? "standard output" : output.name)
-           << ": format " << format << ", " << plural(output.tracks.size(), "track") << '\n';
+    writeMidi(output.name, output.direct, output.replace, format, options.ppq, output.tracks);
+    report << "quorb: wrote " << (output.name == STDOUT_NAME ? "standard output" : output.name);
+    if (output.name != output.wanted) report << " (" << output.wanted << " is there already)";
+    report << ": format " << format << ", " << plural(output.tracks.size(), "track") << '\n';
   }
   if (converter.closedNotes > 0)
     report << "quorb: " << plural(converter.closedNotes, "note")
-           << " still held at the end of a recording closed there\n";
+           << " still held at the end of a take closed there\n";
   if (!settings.split && converter.tracks.size() > 1)
     report << "quorb: the " << converter.tracks.size()
-           << " recordings are tracks of one file and play at the same time; --split writes a "
-              "file per recording\n";
+           << " takes are tracks of one file and play at the same time; --split writes a file "
+              "per take\n";
   converter.warnings.print(std::cerr, "quorb: warning: ");
   const std::string damage = damageSummary(totals);
   if (!damage.empty()) std::cerr << "quorb: warning: " << damage << '\n';
@@ -359,17 +395,46 @@ void refuseUnknownCommand(const std::string& first) {
   if (std::filesystem::exists(pathOf(first), error)) return;
   if (first.find_first_of("./\\:") != std::string::npos) return;
   throw UsageError("unknown command \"" + first +
-                   "\": the commands are dump, info and tomidi, or give .quorb files to "
+                   "\": the commands are dump, info, tomidi and help, or give .quorb files to "
                    "convert them");
 }
 
+void helpTopic(const std::string& topic) {
+  if (topic != "format" && !topic.empty())
+    throw UsageError("no help on \"" + topic + "\": try quorb help format");
+  std::cout << "A .quorb file is a row of 8-byte records: the time in the host's clock ticks, "
+               "then the MIDI\nmessage, each 4 bytes, little-endian. It has no header.\n\n"
+               "Takes in one file:\n"
+            << RECORDING_BOUNDARY_RULE << "\nDamage:\n"
+            << DAMAGE_RULE << "\nNot a recording: a file that starts like a WAV, MIDI, MP3, "
+            << "Ogg, FLAC, PDF, zip or text file\nor a program, and a file with less than "
+               "a third of its bytes in records holding a MIDI\nchannel message.\n";
+}
+
+// Exit codes for what went wrong: the command line 2, everything else (files) 1.
+int attempt(const std::function<void()>& work) {
+  try {
+    work();
+    return EXIT_DONE;
+  } catch (const UsageError& error) {
+    sayError("quorb", error.what());
+    return EXIT_BAD_ARGUMENTS;
+  } catch (const std::invalid_argument& error) {
+    sayError("quorb", error.what());
+    return EXIT_BAD_ARGUMENTS;
+  } catch (const std::bad_alloc&) {
+    sayError("quorb", "not enough memory");
+    return EXIT_FILE_TROUBLE;
+  } catch (const std::exception& error) {
+    sayError("quorb", error.what());
+    return EXIT_FILE_TROUBLE;
+  }
+}
+
 int run(int argc, char** argv) {
-  CLI::App app{"quorb " QUORB_VERSION
-               ": shows and converts .quorb files written by the QUORB_REC_M recorder module.\n"
-               "  quorb FILE.quorb...   converts each file to FILE.mid beside it (also what "
-               "dropping files on quorb does)\n"
-               "Times are in the host's clock ticks; --rate gives ticks per second (default "
-               "44100)."};
+  CLI::App app{"quorb " QUORB_VERSION ": turns .quorb recordings of the QUORB_REC_M module into "
+               "MIDI files.\nDrop recordings on quorb to get FILE.mid beside each (FILE (2).mid "
+               "when that is taken)."};
   app.name("quorb");
   app.set_version_flag("--version", "quorb " QUORB_VERSION);
   // On Windows CLI11 would read "/path/take.quorb" as an option; paths come first here.
@@ -377,6 +442,7 @@ int run(int argc, char** argv) {
 
   std::string file;
   std::string out;
+  std::string topic;
   std::optional<std::string> rate;
   std::vector<std::string> dropped;
   ConvertSettings settings;
@@ -384,88 +450,87 @@ int run(int argc, char** argv) {
   app.add_option("FILES", dropped, "recordings to convert, each to a .mid beside it")
       ->type_name("");
   app.add_option("--rate", rate, RATE_HELP)->type_name("TICKS");
-  app.add_option("--ppq", settings.ppq, "ticks per quarter note in the MIDI file")
-      ->type_name("N")
-      ->capture_default_str();
-  app.add_option("--bpm", settings.bpm, "tempo written to the MIDI file")
-      ->type_name("BPM")
-      ->capture_default_str();
-  app.add_flag("--split", settings.split, "a MIDI file per recording: FILE-1.mid, FILE-2.mid...");
+  app.add_flag("--split", settings.split, "a MIDI file per take: FILE-1.mid, FILE-2.mid...");
 
-  CLI::App* dumpCommand = app.add_subcommand("dump", "one line per record, by recording");
+  CLI::App* dumpCommand =
+      app.add_subcommand("dump", "a line per record, take by take")->ignore_case();
   dumpCommand->add_option("FILE", file, "the .quorb file")->required();
   dumpCommand->add_option("--rate", rate, RATE_HELP + std::string(": also show seconds"))
       ->type_name("TICKS");
 
-  CLI::App* infoCommand = app.add_subcommand("info", "counts, recordings, durations, warnings");
+  CLI::App* infoCommand =
+      app.add_subcommand("info", "how many takes, how long, any damage")->ignore_case();
   infoCommand->add_option("FILE", file, "the .quorb file")->required();
-  infoCommand->add_option("--rate", rate, RATE_HELP + std::string(": also show seconds"))
-      ->type_name("TICKS");
+  infoCommand->add_option("--rate", rate, RATE_HELP)->type_name("TICKS");
 
-  CLI::App* midiCommand = app.add_subcommand(
-      "tomidi", "write a Standard MIDI File: format 0 for one recording, else format 1 with a "
-                "track per recording");
+  CLI::App* midiCommand =
+      app.add_subcommand("tomidi", "write a MIDI file: a track per take, or --split, --take N")
+          ->ignore_case();
   midiCommand->add_option("FILE", file, "the .quorb file")->required();
   midiCommand->add_option("OUT", out,
-                          "the .mid file to write (default: FILE with .mid; - for "
-                          "standard output)");
-  midiCommand->add_option("--rate", rate, RATE_HELP + std::string(" (default 44100)"))
-      ->type_name("TICKS");
+                          "the .mid file to write, replaced if it is one (default: FILE.mid "
+                          "beside FILE, or the next free name; - for standard output)");
+  midiCommand->add_option("--rate", rate, RATE_HELP)->type_name("TICKS");
   midiCommand->add_option("--ppq", settings.ppq, "ticks per quarter note")
       ->type_name("N")
       ->capture_default_str();
   midiCommand->add_option("--bpm", settings.bpm, "tempo written to the file")
       ->type_name("BPM")
       ->capture_default_str();
-  midiCommand
-      ->add_option("--recording", settings.recording,
-                   "write only this recording (from 1) as format 0")
+  midiCommand->add_option("--take", settings.take, "write only this take (from 1) as format 0")
       ->type_name("N");
+  // The option's name before takes were called takes.
+  midiCommand->add_option("--recording", settings.take)->group("");
   midiCommand->add_flag("--split", settings.split,
-                        "a format 0 file per recording: OUT-1.mid, OUT-2.mid...");
-  // Set last: subcommands copy the footer when they are made, and the rule belongs here once.
-  app.footer(std::string("Recordings in one file:\n") + RECORDING_BOUNDARY_RULE + "Damage:\n" +
-             DAMAGE_RULE + "Exit codes: 0 done, 1 file trouble, 2 bad arguments.");
+                        "a format 0 file per take: OUT-1.mid, OUT-2.mid...");
 
+  CLI::App* helpCommand =
+      app.add_subcommand("help", "quorb help format: the file format and its damage rules")
+          ->ignore_case();
+  helpCommand->add_option("TOPIC", topic, "format")->type_name("");
+  // Set last: subcommands copy the footer when they are made.
+  app.footer("Example: quorb tomidi \"My take.quorb\" --rate 48000\n"
+             "Exit codes: 0 done, 1 file trouble, 2 bad arguments.");
+
+  // Windows users ask for help with /?.
+  std::vector<char*> arguments(argv, argv + argc);
+  static char helpFlag[] = "--help";
+  for (char*& argument : arguments)
+    if (std::strcmp(argument, "/?") == 0) argument = helpFlag;
   try {
-    app.parse(argc, argv);
+    app.parse(int(arguments.size()), arguments.data());
   } catch (const CLI::ParseError& error) {
     // Help and version end with 0; every command-line mistake with the bad-arguments code.
-    return app.exit(error) == 0 ? EXIT_DONE : EXIT_BAD_ARGUMENTS;
+    if (error.get_exit_code() == 0) return app.exit(error);
+    sayError("quorb", error.what());
+    sayError("quorb", "quorb --help lists the commands and options");
+    return EXIT_BAD_ARGUMENTS;
   }
 
-  const auto attempt = [](const auto& work) {
-    try {
-      work();
-      return int(EXIT_DONE);
-    } catch (const UsageError& error) {
-      std::cerr << "quorb: " << error.what() << '\n';
-      return int(EXIT_BAD_ARGUMENTS);
-    } catch (const std::invalid_argument& error) {
-      std::cerr << "quorb: " << error.what() << '\n';
-      return int(EXIT_BAD_ARGUMENTS);
-    } catch (const std::bad_alloc&) {
-      std::cerr << "quorb: not enough memory\n";
-      return int(EXIT_FILE_TROUBLE);
-    } catch (const std::exception& error) {
-      std::cerr << "quorb: " << error.what() << '\n';
-      return int(EXIT_FILE_TROUBLE);
-    }
-  };
+  RunNotes notes;
+  notes.rateGiven = rate.has_value();
   settings.rate = rate;
   if (*dumpCommand) return attempt([&] { dump(file, rate); });
-  if (*infoCommand) return attempt([&] { info(file, rate); });
-  if (*midiCommand) return attempt([&] { convert(file, out, settings); });
+  if (*infoCommand) return attempt([&] { info(file, rate, notes); });
+  if (*midiCommand) return attempt([&] { convert(file, out, settings, notes); });
+  if (*helpCommand) {
+    if (topic.empty()) {
+      // app.help() would show the help command's own help.
+      std::cout << app.get_formatter()->make_help(&app, "quorb", CLI::AppFormatMode::Normal);
+      return EXIT_DONE;
+    }
+    return attempt([&] { helpTopic(topic); });
+  }
   if (dropped.empty()) {
     std::cout << app.help();
-    std::cerr << "quorb: give .quorb files to convert, or a command\n";
+    sayError("quorb", "give .quorb files to convert, or a command");
     return EXIT_BAD_ARGUMENTS;
   }
   int code = attempt([&] { refuseUnknownCommand(dropped.front()); });
   if (code != EXIT_DONE) return code;
   // Each file on its own: one that fails does not stop the others.
   for (const std::string& recording : dropped)
-    code = std::max(code, attempt([&] { convert(recording, "", settings); }));
+    code = std::max(code, attempt([&] { convert(recording, "", settings, notes); }));
   return code;
 }
 

@@ -88,7 +88,7 @@ void MidiConverter::endRecording() {
   std::stable_sort(events_.begin(), events_.end(),
                    [](const Pending& a, const Pending& b) { return a.tick < b.tick; });
   TrackEncoder track;
-  const std::string name = "Recording " + std::to_string(number_);
+  const std::string name = "Take " + std::to_string(number_);
   std::vector<uint8_t> meta = {0xFF, 0x03, uint8_t(name.size())};
   meta.insert(meta.end(), name.begin(), name.end());
   track.add(0, meta);

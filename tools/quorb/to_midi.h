@@ -24,7 +24,7 @@ uint32_t tempoMicros(const MidiOptions& options);
 uint64_t fileTick(uint64_t ticks, const MidiOptions& options);
 
 // One MIDI track per recording, built as a reading streams by. A track holds the recording's
-// name ("Recording N"), the tempo when asked for, its channel messages at their placed ticks,
+// name ("Take N"), the tempo when asked for, its channel messages at their placed ticks,
 // Note Offs for notes still held at its end, and End-of-Track. Only the track being built holds
 // its events (16 bytes each); finished tracks keep their encoded bytes.
 class MidiConverter : public RecordingSink {

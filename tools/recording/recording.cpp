@@ -2,29 +2,30 @@
 
 #include <algorithm>
 #include <sstream>
+#include <string>
 
 namespace quorb {
 
 const char* const RECORDING_BOUNDARY_RULE =
-    "Nothing in a .quorb file marks where one recording ends and the next begins. The first\n"
-    "record starts a recording; after that a record starts a new recording when its time is\n"
+    "Nothing in a .quorb file marks where one take ends and the next begins. The first record\n"
+    "starts a take; after that a record starts a new take when its time is\n"
     "smaller than the previous record's time, except in two cases, which keep it in the current\n"
-    "recording:\n"
+    "take:\n"
     "  wrap:  the previous time is 0xC0000000 or more and this one is below 0x40000000: the\n"
     "         32-bit clock wrapped, and 2^32 is added to this and every later time of the\n"
-    "         recording;\n"
+    "         take;\n"
     "  pause: this time is not smaller than the time of the last earlier record of the\n"
-    "         recording whose time differs from the previous record's (both times with the\n"
-    "         recording's 2^32 additions so far). The records at the previous time then stand\n"
+    "         take whose time differs from the previous record's (both times with the\n"
+    "         take's 2^32 additions so far). The records at the previous time then stand\n"
     "         alone ahead of both neighbours, which is how messages that arrive as a pause ends\n"
     "         are stamped (they carry the pause's length). They are reported as time going\n"
     "         backwards, and tomidi places them at the time of the first record after them.\n"
-    "Limits: a new recording is missed, and read as going on, when its first time is not\n"
-    "smaller than the last time of the recording before it, or when the pause case fits it\n"
-    "(the recording before ends on records sharing one time, and the new first time is not\n"
+    "Limits: a new take is missed, and read as going on, when its first time is not\n"
+    "smaller than the last time of the take before it, or when the pause case fits it\n"
+    "(the take before ends on records sharing one time, and the new first time is not\n"
     "smaller than the time before those). A message that arrived after a file was chosen but\n"
-    "before its recording started carries a time from the earlier time base; it reads as the\n"
-    "end of the recording before it (at the start of a file, as a recording of its own).\n";
+    "before its take started carries a time from the earlier time base; it reads as the\n"
+    "end of the take before it (at the start of a file, as a take of its own).\n";
 
 const char* const DAMAGE_RULE =
     "A record is plausible when its message is one the module could have written: status\n"
@@ -34,17 +35,17 @@ const char* const DAMAGE_RULE =
     "next 128 bytes: a whole record scores when it is plausible and in order (after a\n"
     "plausible record whose time is not above its own, or after the one before that, as a\n"
     "record stamped at a pause's end stands alone). While no shift beats the grid by 3 (by\n"
-    "less where the file ends sooner), the record is read as it stands: a new recording, a\n"
+    "less where the file ends sooner), the record is read as it stands: a new take, a\n"
     "wrap, a pause end, or an odd word the module was given. When one does, stray bytes have\n"
     "moved what follows: the damage ends at the nearest offset on that shift from which 4\n"
     "plausible records with times that do not decrease follow (all that are left, if fewer).\n"
     "The grid's plausible records before it are read, the bytes from the first other one up\n"
     "to it are skipped and named in a warning, and reading goes on there, on the new grid.\n"
     "A file cut inside a record (a full disk, a size limit) and then recorded into again holds\n"
-    "the torn record's first bytes before the new recording: they are damage like stray bytes,\n"
+    "the torn record's first bytes before the new take: they are damage like stray bytes,\n"
     "skipped and named, never read as a message. Bytes at the end that make no whole record\n"
     "are skipped too. Every record read is shown as it stands, whatever its word; only channel\n"
-    "messages become MIDI. The recordings rule applies to what is read.\n";
+    "messages become MIDI. The takes rule applies to what is read.\n";
 
 namespace {
 
@@ -90,7 +91,7 @@ public:
                        "time goes backwards at record " + std::to_string(index) + " (byte " +
                            std::to_string(offset) + "): " + std::to_string(time) + " after " +
                            std::to_string(previousTime_) +
-                           "; read as stamped at the end of a pause, still recording " +
+                           "; read as stamped at the end of a pause, still in take " +
                            std::to_string(totals_.recordings)});
       } else {
         startsRecording = true;
@@ -231,12 +232,59 @@ private:
 
 } // namespace
 
+const char* knownFormat(const uint8_t* bytes, size_t size) {
+  const auto startsWith = [&](const char* magic, size_t at = 0) {
+    const size_t length = std::char_traits<char>::length(magic);
+    return size >= at + length && std::equal(magic, magic + length, bytes + at);
+  };
+  // Frame sync alone (0xFF 0xEx) is no sign of an MP3: a first time of 0xExFF ticks has it.
+  static const struct {
+    const char* magic;
+    const char* kind;
+  } SIGNATURES[] = {
+      {"MThd", "a Standard MIDI File"},
+      {"MZ", "a Windows program or DLL"},
+      {"PK\x03\x04", "a zip archive"},
+      {"PK\x05\x06", "a zip archive"},
+      {"ID3", "an MP3 sound file"},
+      {"OggS", "an Ogg sound file"},
+      {"fLaC", "a FLAC sound file"},
+      {"%PDF", "a PDF document"},
+      {"\x7F"
+       "ELF",
+       "a program"},
+  };
+  if (startsWith("RIFF"))
+    return startsWith("WAVE", 8) ? "a WAV sound file" : "a RIFF file (sound or video)";
+  for (const auto& signature : SIGNATURES)
+    if (startsWith(signature.magic)) return signature.kind;
+  // Plain text: its first bytes are printable UTF-8. A recording's first record is not: a
+  // channel status is 0x80-0xEF followed by a data byte below 0x80, which UTF-8 allows only
+  // after a time whose top byte is a lead byte (over 18 hours of ticks).
+  const size_t end = std::min<size_t>(size, 4096);
+  size_t at = 0;
+  while (at < end) {
+    const uint8_t byte = bytes[at];
+    size_t continuation = byte < 0x80                   ? 0
+                          : byte >= 0xC2 && byte < 0xE0 ? 1
+                          : byte >= 0xE0 && byte < 0xF0 ? 2
+                          : byte >= 0xF0 && byte < 0xF5 ? 3
+                                                        : 4;
+    if (continuation == 4 || (byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r') ||
+        byte == 0x7F)
+      return nullptr;
+    for (++at; continuation > 0 && at < end; --continuation, ++at)
+      if ((bytes[at] & 0xC0) != 0x80) return nullptr;
+  }
+  return size > 0 ? "plain text" : nullptr;
+}
+
 ReadTotals readRecording(const uint8_t* bytes, size_t size, RecordingSink& sink) {
-  static const uint8_t SMF_SIGNATURE[] = {'M', 'T', 'h', 'd'};
-  if (size >= 4 && std::equal(bytes, bytes + 4, SMF_SIGNATURE))
-    throw RecordingError("a Standard MIDI File, not a recording");
+  if (const char* kind = knownFormat(bytes, size))
+    throw RecordingError(std::string(kind) + ", not a recording");
 
   ReadTotals totals;
+  totals.bytes = size;
   Assembler assembler(sink, totals);
   const Splitter split(bytes, size);
   const auto take = [&](size_t at) {
@@ -249,7 +297,8 @@ ReadTotals readRecording(const uint8_t* bytes, size_t size, RecordingSink& sink)
     std::string text = "damaged from byte " + std::to_string(from);
     if (to == size && to - from < RECORD_SIZE)
       text += ": the last " + std::to_string(to - from) +
-              " bytes are not a whole 8-byte record and are not read";
+              (to - from == 1 ? " byte is" : " bytes are") +
+              " not a whole 8-byte record and not read";
     else
       text += " to byte " + std::to_string(to) + ": " + std::to_string(to - from) +
               (to - from == 1 ? " byte" : " bytes") + " skipped, reading goes on from byte " +
@@ -283,9 +332,11 @@ ReadTotals readRecording(const uint8_t* bytes, size_t size, RecordingSink& sink)
 }
 
 void requireRecording(const ReadTotals& totals) {
-  if (totals.records > 0 && totals.channelMessages == 0)
-    throw RecordingError("not a recording: none of its " + std::to_string(totals.records) +
-                         " records holds a MIDI channel message");
+  const uint64_t plausibleBytes = totals.channelMessages * RECORD_SIZE;
+  if (totals.bytes > 0 && plausibleBytes * PLAUSIBLE_SHARE_DIVISOR < totals.bytes)
+    throw RecordingError("not a recording: only " +
+                         std::to_string(plausibleBytes * 100 / totals.bytes) +
+                         "% of its bytes read as the MIDI messages the recorder writes");
 }
 
 uint64_t Recording::durationTicks() const {
