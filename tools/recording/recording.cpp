@@ -8,24 +8,23 @@ namespace quorb {
 
 const char* const RECORDING_BOUNDARY_RULE =
     "Nothing in a .quorb file marks where one take ends and the next begins. The first record\n"
-    "starts a take; after that a record starts a new take when its time is\n"
-    "smaller than the previous record's time, except in two cases, which keep it in the current\n"
-    "take:\n"
+    "starts a take; after that a record starts a new take when its time is smaller than the\n"
+    "previous record's time, except in two cases, which keep it in the current take:\n"
     "  wrap:  the previous time is 0xC0000000 or more and this one is below 0x40000000: the\n"
     "         32-bit clock wrapped, and 2^32 is added to this and every later time of the\n"
     "         take;\n"
-    "  pause: this time is not smaller than the time of the last earlier record of the\n"
-    "         take whose time differs from the previous record's (both times with the\n"
-    "         take's 2^32 additions so far). The records at the previous time then stand\n"
-    "         alone ahead of both neighbours, which is how messages that arrive as a pause ends\n"
-    "         are stamped (they carry the pause's length). They are reported as time going\n"
-    "         backwards, and tomidi places them at the time of the first record after them.\n"
-    "Limits: a new take is missed, and read as going on, when its first time is not\n"
-    "smaller than the last time of the take before it, or when the pause case fits it\n"
-    "(the take before ends on records sharing one time, and the new first time is not\n"
-    "smaller than the time before those). A message that arrived after a file was chosen but\n"
-    "before its take started carries a time from the earlier time base; it reads as the\n"
-    "end of the take before it (at the start of a file, as a take of its own).\n";
+    "  pause: this time is not smaller than the time of the last earlier record of the take\n"
+    "         whose time differs from the previous record's (both times with the take's 2^32\n"
+    "         additions so far). The records at the previous time then stand alone ahead of\n"
+    "         both neighbours, which is how messages that arrive as a pause ends are stamped\n"
+    "         (they carry the pause's length). They are reported as time going backwards,\n"
+    "         and tomidi places them at the time of the first record after them.\n"
+    "Limits: a new take is missed, and read as going on, when its first time is not smaller\n"
+    "than the last time of the take before it, or when the pause case fits it (the take\n"
+    "before ends on records sharing one time, and the new first time is not smaller than the\n"
+    "time before those). A message that arrived after a file was chosen but before its take\n"
+    "started carries a time from the earlier time base; it reads as the end of the take\n"
+    "before it (at the start of a file, as a take of its own).\n";
 
 const char* const DAMAGE_RULE =
     "A record is plausible when its message is one the module could have written: status\n"
