@@ -24,7 +24,7 @@ demo: deps
 	cmake --preset win32
 	cmake --build --preset win32
 	@mkdir -p $(DEMO) && rm -f $(DEMO)/demo.quorb $(DEMO)/demo.mid
-	$(NATIVE_TOOLS)/bench_host/quorb-host record tools/demo/phrase.mid $(DEMO)/demo.quorb --pause 2-3
+	$(NATIVE_TOOLS)/stand_in_host/quorb-host record tools/demo/phrase.mid $(DEMO)/demo.quorb --pause 2-3
 	$(NATIVE_TOOLS)/quorb/quorb dump $(DEMO)/demo.quorb --rate 44100
 	$(NATIVE_TOOLS)/quorb/quorb tomidi $(DEMO)/demo.quorb $(DEMO)/demo.mid --rate 44100
 	@echo "Built build/win32/library/QUORB_REC_M.sem (and build/native/library/QUORB_REC_M.so);"

@@ -20,8 +20,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "bench_host.h"
 #include "built_module.h"
+#include "stand_in_host.h"
 
 // The module's stream buffer size, given to the baseline's stream too.
 constexpr size_t STREAM_BUFFER = 4096;
@@ -55,7 +55,7 @@ public:
     host.journal = false; // the journal grows with every clock reading
     module.open();
     host.resolvedPath = file;
-    module.pinStatus(PIN_OUTFILE, 1);
+    module.pinStatus(PIN_INDEX_OUTFILE, 1);
     rec(1);
     module.block();
   }
@@ -63,17 +63,17 @@ public:
   BenchRecorder(const BenchRecorder&) = delete;
   BenchRecorder& operator=(const BenchRecorder&) = delete;
 
-  void rec(int16_t value) { module.setPin<int16_t>(PIN_REC, value); }
-  void choose() { module.pinStatus(PIN_OUTFILE, 1); }
+  void rec(int16_t value) { module.setPin<int16_t>(PIN_INDEX_REC, value); }
+  void choose() { module.pinStatus(PIN_INDEX_OUTFILE, 1); }
 
-  BenchHost host;
+  StandInHost host;
   HostedModule module;
 
 private:
-  static HostedModule make(BenchHost& host) {
+  static HostedModule make(StandInHost& host) {
     ModuleLibrary& library = builtModule();
     if (!library.loaded()) throw std::runtime_error(library.error());
-    ModuleRecord* record = library.makeModule(0, 1, &BenchHost::callback, &host);
+    ModuleRecord* record = library.makeModule(0, 1, &StandInHost::callback, &host);
     if (record == nullptr) throw std::runtime_error("makeModule gave no object");
     return HostedModule(record);
   }
@@ -101,7 +101,7 @@ public:
     write(message);
   }
 
-  BenchHost host;
+  StandInHost host;
 
 private:
   void write(uint32_t word) {
@@ -112,7 +112,7 @@ private:
   }
 
   // Called through a pointer the compiler cannot see through, as the module calls the host.
-  HostCallback volatile callback = &BenchHost::callback;
+  HostCallback volatile callback = &StandInHost::callback;
   ModuleRecord record{};
   std::FILE* stream = nullptr;
   char buffer[STREAM_BUFFER];
@@ -157,7 +157,7 @@ public:
     }
   }
 
-  BenchHost host;
+  StandInHost host;
 
 private:
   void writeOut(size_t size) {
@@ -169,7 +169,7 @@ private:
 #endif
   }
 
-  HostCallback volatile callback = &BenchHost::callback;
+  HostCallback volatile callback = &StandInHost::callback;
   ModuleRecord record{};
   int fd = -1;
   size_t used = 0;

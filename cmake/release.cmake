@@ -48,7 +48,7 @@ function(quorb_release_files)
   endif()
   quorb_version_resource(quorb quorb.exe VFT_APP "QUORB recordings: inspect, convert to MIDI")
   quorb_version_resource(quorb-host quorb-host.exe VFT_APP
-                         "QUORB bench host: plays MIDI through the recorder module")
+                         "QUORB stand-in host: plays MIDI through the recorder module")
   if(NOT QUORB_RELEASE)
     return()
   endif()

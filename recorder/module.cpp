@@ -84,13 +84,13 @@ void Module::open() {
 bool Module::getPinDescription(int32_t index, PinDescription* out) {
   if (out == nullptr) return false;
   switch (index) {
-  case PIN_MIDI_IN:
+  case PIN_INDEX_MIDI_IN:
     out->name = "MIDI In";
     out->direction = PIN_IN;
     out->type = PIN_MIDI;
     out->flags = 0;
     return true;
-  case PIN_REC:
+  case PIN_INDEX_REC:
     out->name = "REC";
     out->direction = PIN_IN;
     out->type = PIN_ENUM;
@@ -99,7 +99,7 @@ bool Module::getPinDescription(int32_t index, PinDescription* out) {
     out->extra = "range 0,1";
     out->flags = 0;
     return true;
-  case PIN_OUTFILE:
+  case PIN_INDEX_OUTFILE:
     out->name = "OUTFILE";
     out->direction = PIN_IN;
     out->type = PIN_TEXT;
@@ -107,7 +107,7 @@ bool Module::getPinDescription(int32_t index, PinDescription* out) {
     out->extra = "quorb";
     out->flags = PIN_FLAG_FILENAME;
     return true;
-  case PIN_DIAGNOSE:
+  case PIN_INDEX_DIAGNOSE:
     out->name = "on D: DIAGNOSE.TXT";
     out->direction = PIN_DIRECTION_3;
     out->type = PIN_BOOL;
@@ -125,14 +125,14 @@ uint32_t Module::clockReading() { return static_cast<uint32_t>(callHost(HOST_GET
 void Module::onPinStatus(Pin*) {
   // Whichever pin changed, only a fresh status 1 on "OUTFILE" selects a file. A host holding
   // fewer than three pins has no file pin to look at.
-  if (pins == nullptr || pinTableSize <= PIN_OUTFILE) return;
-  const Pin& filePin = pins[PIN_OUTFILE];
+  if (pins == nullptr || pinTableSize <= PIN_INDEX_OUTFILE) return;
+  const Pin& filePin = pins[PIN_INDEX_OUTFILE];
   if (!filePin.filled() || filePin.status != 1) return;
   selectFile();
 }
 
 void Module::selectFile() {
-  callHost(HOST_RESOLVE_FILENAME, PIN_OUTFILE, PATH_CAPACITY, hostPath);
+  callHost(HOST_RESOLVE_FILENAME, PIN_INDEX_OUTFILE, PATH_CAPACITY, hostPath);
   // The host may fill every byte without a terminator.
   hostPath[PATH_CAPACITY - 1] = '\0';
   std::memcpy(path, hostPath, std::strlen(hostPath) + 1);

@@ -15,7 +15,12 @@
 class Module : public ModuleBase {
 public:
   // Pin-table entries, in description order (the recorder uses no skip or repeat flags).
-  enum : int32_t { PIN_MIDI_IN = 0, PIN_REC = 1, PIN_OUTFILE = 2, PIN_DIAGNOSE = 3 };
+  enum : int32_t {
+    PIN_INDEX_MIDI_IN = 0,
+    PIN_INDEX_REC = 1,
+    PIN_INDEX_OUTFILE = 2,
+    PIN_INDEX_DIAGNOSE = 3
+  };
   static constexpr int32_t PATH_CAPACITY = 400;
   // One record on disk: time, then message word, 4 bytes each.
   static constexpr unsigned RECORD_SIZE = 8;

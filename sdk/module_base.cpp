@@ -212,7 +212,7 @@ void ModuleBase::initPin(Pin& entry, const PinDescription& description, int32_t 
 
 void ModuleBase::buildPinTable() {
   const int32_t count = callHost(HOST_GET_PIN_COUNT);
-  if (count > 0 && count <= MAX_PINS) {
+  if (count > 0 && count <= MAX_PIN_TABLE) {
     pins = new (std::nothrow) Pin[static_cast<size_t>(count)];
     if (pins != nullptr) pinTableSize = count;
   }

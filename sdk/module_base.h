@@ -49,7 +49,7 @@ public:
 
   // Largest pin table the base builds. A host count above it is treated like a failed
   // allocation: building and constructing billions of entries would take the host down.
-  static constexpr int32_t MAX_PINS = 65536;
+  static constexpr int32_t MAX_PIN_TABLE = 65536;
 
 protected:
   // Calls the host callback with this object's record; 0 when there is no callback. Inline: the

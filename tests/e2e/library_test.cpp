@@ -74,17 +74,17 @@ TEST(Library, AboutTextIsElevenFramedLines) {
 }
 
 TEST(Library, MakeModuleRefusesOtherIndicesAndKinds) {
-  BenchHost host;
+  StandInHost host;
   for (auto [index, kind] : {std::pair{0, 0}, {1, 1}, {-1, 1}, {0, 2}, {0, -1}}) {
-    EXPECT_EQ(nullptr, library().makeModule(index, kind, &BenchHost::callback, &host))
+    EXPECT_EQ(nullptr, library().makeModule(index, kind, &StandInHost::callback, &host))
         << index << "," << kind;
   }
   EXPECT_TRUE(host.calls.empty());
 }
 
 TEST(Library, NewRecorderRecordPointsBackAtItsObject) {
-  BenchHost host;
-  ModuleRecord* record = library().makeModule(0, 1, &BenchHost::callback, &host);
+  StandInHost host;
+  ModuleRecord* record = library().makeModule(0, 1, &StandInHost::callback, &host);
   ASSERT_NE(nullptr, record);
   EXPECT_EQ(0x5345504C, record->magic);
   EXPECT_EQ(1, record->version);
@@ -108,7 +108,7 @@ TEST(Library, NewRecorderRecordPointsBackAtItsObject) {
 }
 
 TEST(Library, PinDescriptionsFillOnlyTheirOwnFields) {
-  BenchHost host;
+  StandInHost host;
   HostedModule module(makeRecorder(host));
   const auto* none = reinterpret_cast<const char*>(0x5A5A);
   struct Expected {
@@ -172,16 +172,16 @@ TEST(Library, HostileCallsAreSurvived) {
     ModuleRecord* record = library().makeModule(0, 1, nullptr, nullptr);
     ASSERT_NE(nullptr, record);
     HostedModule module(record);
-    module.pinStatus(PIN_OUTFILE, 1);
+    module.pinStatus(PIN_INDEX_OUTFILE, 1);
     module.open();
-    module.pinStatus(PIN_OUTFILE, 1);
+    module.pinStatus(PIN_INDEX_OUTFILE, 1);
     module.midi(0x90);
     module.block();
     EXPECT_EQ(1, module.close());
   }
   {
     // Closed without ever being opened.
-    BenchHost host;
+    StandInHost host;
     EXPECT_EQ(1, HostedModule(makeRecorder(host)).close());
   }
   {
@@ -197,7 +197,7 @@ TEST(Library, HostileCallsAreSurvived) {
   }
   {
     // Null event, null description buffer, null object to the process routine.
-    BenchHost host;
+    StandInHost host;
     HostedModule module(makeRecorder(host));
     module.open();
     module.record()->eventHandler(module.record()->object, nullptr);

@@ -207,19 +207,19 @@ TEST(RecordingAtExit, RecordsHandledBeforeTheLastBlockReachTheFile) {
 TEST_F(Recording, OnlyStatusOneOnOutfileSelectsAFile) {
   Recorder r;
   r.host.resolvedPath = take;
-  for (auto [pin, status] : {std::pair{PIN_REC, 1},
-                             {PIN_MIDI_IN, 1},
-                             {PIN_DIAGNOSE, 1},
-                             {PIN_OUTFILE, 2},
-                             {PIN_OUTFILE, 0}})
+  for (auto [pin, status] : {std::pair{PIN_INDEX_REC, 1},
+                             {PIN_INDEX_MIDI_IN, 1},
+                             {PIN_INDEX_DIAGNOSE, 1},
+                             {PIN_INDEX_OUTFILE, 2},
+                             {PIN_INDEX_OUTFILE, 0}})
     r.module.pinStatus(pin, status);
   EXPECT_EQ(0u, r.host.count(HOST_RESOLVE_FILENAME));
-  r.module.pinStatus(PIN_OUTFILE, 1);
+  r.module.pinStatus(PIN_INDEX_OUTFILE, 1);
   ASSERT_EQ(1u, r.host.count(HOST_RESOLVE_FILENAME));
   const HostCall ask = r.host.callsOf(HOST_RESOLVE_FILENAME)[0];
-  EXPECT_EQ(PIN_OUTFILE, ask.index);
+  EXPECT_EQ(PIN_INDEX_OUTFILE, ask.index);
   EXPECT_EQ(400, ask.value);
-  r.module.pinStatus(PIN_REC, 1); // the 1 was an edge: no second selection
+  r.module.pinStatus(PIN_INDEX_REC, 1); // the 1 was an edge: no second selection
   EXPECT_EQ(1u, r.host.count(HOST_RESOLVE_FILENAME));
 }
 

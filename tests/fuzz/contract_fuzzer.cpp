@@ -26,8 +26,8 @@
 #include <string>
 #include <vector>
 
-#include "bench_host.h"
 #include "host_interface.h"
+#include "stand_in_host.h"
 
 extern "C" ModuleRecord* QUORB_CALL makeModule(int32_t index, int32_t kind, HostCallback callback,
                                                void* hostHandle);
@@ -71,7 +71,7 @@ struct Shadow {
 };
 
 struct Slot {
-  std::unique_ptr<BenchHost> host;
+  std::unique_ptr<StandInHost> host;
   std::unique_ptr<HostedModule> module;
   Shadow shadow;
 };
@@ -110,15 +110,15 @@ public:
 private:
   void create(Slot& slot, uint8_t pins) {
     if (slot.module) return;
-    auto host = std::make_unique<BenchHost>();
+    auto host = std::make_unique<StandInHost>();
     host->journal = false;
     if (pins == 7) {
-      if (makeModule(0, 2, &BenchHost::callback, host.get()) != nullptr) __builtin_trap();
+      if (makeModule(0, 2, &StandInHost::callback, host.get()) != nullptr) __builtin_trap();
       return;
     }
     host->pinCount = pins;
     host->clock = clock_;
-    ModuleRecord* record = makeModule(0, 1, &BenchHost::callback, host.get());
+    ModuleRecord* record = makeModule(0, 1, &StandInHost::callback, host.get());
     if (record == nullptr) __builtin_trap();
     slot.host = std::move(host);
     slot.module = std::make_unique<HostedModule>(record);
@@ -153,7 +153,7 @@ private:
     case 4: {
       const int32_t pin = in.take<int32_t>();
       const int32_t status = in.take<int32_t>();
-      if (pin == PIN_OUTFILE && status == 1 && s.opened && s.tablePins > PIN_OUTFILE)
+      if (pin == PIN_INDEX_OUTFILE && status == 1 && s.opened && s.tablePins > PIN_INDEX_OUTFILE)
         choose(slot, slot.host->resolvedPath);
       else
         slot.module->pinStatus(pin, status);
@@ -168,18 +168,18 @@ private:
       break;
     case 7:
       s.rec = in.take<int16_t>() % 3; // 0, 1 and a value that is neither
-      slot.module->setPin<int16_t>(PIN_REC, s.rec);
+      slot.module->setPin<int16_t>(PIN_INDEX_REC, s.rec);
       break;
     case 8:
-      slot.module->setPin<uint8_t>(PIN_DIAGNOSE, in.take<uint8_t>());
+      slot.module->setPin<uint8_t>(PIN_INDEX_DIAGNOSE, in.take<uint8_t>());
       break;
     case 9: {
       const std::string& name = names_[in.take<uint8_t>() % 8];
       slot.host->resolvedPath = name;
-      if (s.opened && s.tablePins > PIN_OUTFILE)
+      if (s.opened && s.tablePins > PIN_INDEX_OUTFILE)
         choose(slot, name);
       else
-        slot.module->pinStatus(PIN_OUTFILE, 1); // no file pin: nothing may happen
+        slot.module->pinStatus(PIN_INDEX_OUTFILE, 1); // no file pin: nothing may happen
       break;
     }
     case 10:
@@ -210,7 +210,7 @@ private:
   void choose(Slot& slot, const std::string& name) {
     Shadow& s = slot.shadow;
     release(s);
-    slot.module->pinStatus(PIN_OUTFILE, 1);
+    slot.module->pinStatus(PIN_INDEX_OUTFILE, 1);
     const bool opens =
         !name.empty() && name != names_[4] && name != names_[7] && holders_.count(name) == 0;
     if (!opens) return;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "recording.h"
-#include "smf.h"
+#include "smf_writer.h"
 #include "to_midi.h"
 
 namespace {
@@ -29,7 +29,17 @@ void fuzzSmf(const std::vector<uint8_t>& bytes) {
   const std::vector<quorb::TimedMessage> messages = quorb::timedChannelMessages(file);
   std::vector<uint8_t> again;
   try {
-    again = quorb::encodeSmf(file.format, file.ticksPerQuarter, file.tracks);
+    // Through quorb's own writer: each track's events again, its End-of-Track from the encoder.
+    std::vector<std::vector<uint8_t>> tracks;
+    for (const quorb::SmfTrack& track : file.tracks) {
+      quorb::TrackEncoder encoder;
+      for (const quorb::SmfEvent& event : track.events)
+        if (event.bytes != std::vector<uint8_t>{0xFF, 0x2F, 0x00})
+          encoder.add(event.tick, event.bytes);
+      encoder.end();
+      tracks.push_back(std::move(encoder.data()));
+    }
+    again = quorb::smfBytes(file.format, file.ticksPerQuarter, tracks);
   } catch (const quorb::SmfError&) {
     return; // e.g. more than 65535 tracks announced and read
   }

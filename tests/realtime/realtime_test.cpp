@@ -28,7 +28,7 @@ long writeCalls() {
 
 class RealTime : public ::testing::Test {
 protected:
-  RealTime() { recorder.host.journal = false; } // the bench host's own journal allocates
+  RealTime() { recorder.host.journal = false; } // the stand-in host's own journal allocates
   ScratchDir scratch;
   FreshLog log;
   Recorder recorder;

@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""MIDI file -> bench host -> module -> .quorb -> `quorb tomidi` -> MIDI file, refereed by mido,
+"""MIDI file -> stand-in host -> module -> .quorb -> `quorb tomidi` -> MIDI file, refereed by mido,
 an independent reader and writer of Standard MIDI Files.
 
     roundtrip_test.py --host QUORB_HOST --quorb QUORB [--emulator 'CMD|ARG|...'] --work DIR
@@ -16,7 +16,7 @@ import unittest
 
 import mido
 
-RATE = 48000  # clock ticks per second in the bench host
+RATE = 48000  # clock ticks per second in the stand-in host
 BLOCK = 64
 PPQ = 960
 BPM = 120

@@ -74,7 +74,7 @@ TEST_F(Dispatch, OneSharedProcessSlotReplyNamesTheSlotOfTheLatestAsker) {
   make();
   object->setProcessRoutine(&otherRoutine, 0, 0, 0);
   const intptr_t firstReply = module.dispatch(MOD_GET_PROCESS_SLOT);
-  auto* second = new ModuleDouble(&BenchHost::callback, &host, journal);
+  auto* second = new ModuleDouble(&StandInHost::callback, &host, journal);
   HostedModule secondModule(second->hostRecord());
   EXPECT_EQ(firstReply, secondModule.dispatch(MOD_GET_PROCESS_SLOT));
   ASSERT_EQ(reinterpret_cast<intptr_t>(&processSlotReply()), firstReply);
@@ -92,7 +92,7 @@ std::vector<ProcessRoutine> processWhenTold;
 int32_t QUORB_CALL watchingHost(ModuleRecord* record, int32_t opcode, int32_t index, int32_t value,
                                 void* ptr, float opt) {
   if (opcode == HOST_PROCESS_CHANGED) processWhenTold.push_back(record->process);
-  return BenchHost::callback(record, opcode, index, value, ptr, opt);
+  return StandInHost::callback(record, opcode, index, value, ptr, opt);
 }
 
 TEST_F(Dispatch, HostIsToldOfARealProcessChangeOnlyAndAfterTheRecordShowsIt) {
@@ -123,7 +123,7 @@ TEST_F(Dispatch, HostIsToldOfARealProcessChangeOnlyAndAfterTheRecordShowsIt) {
 
 TEST_F(Dispatch, EveryHostCallCarriesTheCallersOwnRecord) {
   host.pinCount = 2;
-  auto* other = new ModuleDouble(&BenchHost::callback, &host, journal, {pinOf(PIN_TYPE_5)});
+  auto* other = new ModuleDouble(&StandInHost::callback, &host, journal, {pinOf(PIN_TYPE_5)});
   HostedModule otherModule(other->hostRecord());
   otherModule.open();
   make({pinOf(PIN_TYPE_5), pinOf(PIN_TYPE_5)});

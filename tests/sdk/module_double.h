@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "bench_host.h"
 #include "module_base.h"
+#include "stand_in_host.h"
 
 struct Journal {
   std::vector<std::string> hooks;
@@ -70,13 +70,13 @@ inline PinDescription pinOf(PinType type, int32_t flags = 0, void* variable = nu
 // One double at a time, driven like the host drives it. make() closes the previous one; the
 // object is heap-allocated because MOD_CLOSE deletes it.
 struct HostedDouble : testing::Test {
-  BenchHost host;
+  StandInHost host;
   Journal journal;
   ModuleDouble* object = nullptr;
   HostedModule module{nullptr};
 
   void make(std::vector<PinDescription> descriptions = {},
-            HostCallback callback = &BenchHost::callback) {
+            HostCallback callback = &StandInHost::callback) {
     TearDown();
     journal = Journal{};
     object = new ModuleDouble(callback, &host, journal, std::move(descriptions));

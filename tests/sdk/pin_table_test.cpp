@@ -45,7 +45,7 @@ TEST_F(PinTable, BuildFollowsHostCountDescriptionsAndSkipFlags) {
       {2, {}, {0, -1}, {U, U}},
       {0, four, {0, -1}, {}},
       {-3, four, {0, -1}, {}},
-      {ModuleBase::MAX_PINS + 1, four, {0, -1}, {}},
+      {ModuleBase::MAX_PIN_TABLE + 1, four, {0, -1}, {}},
       {2, skipFirst, {0, 1, 2, 3, 2}, {B, F}},
       {2, keepFirst, {0, 1, 2, 1}, {E, B}},
   };

@@ -11,9 +11,9 @@
 #include <utility>
 #include <vector>
 
-#include "bench_host.h"
 #include "built_module.h"
 #include "scratch_dir.h"
+#include "stand_in_host.h"
 
 // On Windows this is the real D:\DIAGNOSE.TXT (under Wine, drive D: is a scratch folder of the
 // build tree), one file for every test; elsewhere a file of that odd name in the working directory.
@@ -57,10 +57,10 @@ inline std::string readLog() {
   return text;
 }
 
-inline ModuleRecord* makeRecorder(BenchHost& host) {
+inline ModuleRecord* makeRecorder(StandInHost& host) {
   ModuleLibrary& library = builtModule();
   EXPECT_TRUE(library.loaded()) << library.error();
-  ModuleRecord* record = library.makeModule(0, 1, &BenchHost::callback, &host);
+  ModuleRecord* record = library.makeModule(0, 1, &StandInHost::callback, &host);
   EXPECT_NE(nullptr, record);
   return record;
 }
@@ -73,11 +73,11 @@ public:
   }
 
   void at(uint32_t clock) { host.clock = clock; }
-  void rec(int16_t value) { module.setPin<int16_t>(PIN_REC, value); }
-  void diagnose(uint8_t on) { module.setPin<uint8_t>(PIN_DIAGNOSE, on); }
+  void rec(int16_t value) { module.setPin<int16_t>(PIN_INDEX_REC, value); }
+  void diagnose(uint8_t on) { module.setPin<uint8_t>(PIN_INDEX_DIAGNOSE, on); }
   void choose(const std::string& path) {
     host.resolvedPath = path;
-    module.pinStatus(PIN_OUTFILE, 1);
+    module.pinStatus(PIN_INDEX_OUTFILE, 1);
   }
   void block() { module.block(); }
   // The event's other words carry junk: the recorder must take its time from the clock alone.
@@ -117,11 +117,11 @@ public:
     }
   }
 
-  BenchHost host;
+  StandInHost host;
   HostedModule module;
 
 private:
-  static HostedModule open(BenchHost& host, int32_t pins) {
+  static HostedModule open(StandInHost& host, int32_t pins) {
     host.pinCount = pins;
     HostedModule module(makeRecorder(host));
     module.open();

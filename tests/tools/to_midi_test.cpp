@@ -1,6 +1,6 @@
 #include "message_text.h"
 #include "recording.h"
-#include "smf.h"
+#include "smf_writer.h"
 #include "to_midi.h"
 
 #include <gtest/gtest.h>

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -65,8 +67,13 @@ std::string freeName(const std::string& wanted, const std::vector<std::string>& 
 // True when the stream is a console or terminal: no place for binary output.
 bool isConsole(std::FILE* stream);
 
-// Writes `text` to standard error, each line after "PROGRAM: ".
-void sayError(const char* program, const std::string& text);
+// Writes `text` to `out`, each line after "PROGRAM: ".
+void sayTo(std::ostream& out, const char* program, const std::string& text);
+
+// Runs `work` and turns what it throws into the exit code, saying it in words to `err`: a
+// UsageError or std::invalid_argument is the command line's (2), anything else file trouble (1).
+// The one mapping from failures to exit codes, for both tools.
+int attempt(const char* program, std::ostream& err, const std::function<void()>& work);
 
 // The folder holding the running program, in UTF-8; empty when the system will not say.
 std::string programFolder();

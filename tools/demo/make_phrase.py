@@ -14,7 +14,7 @@ def main(path):
     song = mido.MidiFile(type=1, ticks_per_beat=PPQ)
     tempo = mido.MidiTrack()
     tempo.append(mido.MetaMessage("set_tempo", tempo=mido.bpm2tempo(120), time=0))
-    # From bar 3 on, a little faster: the bench host must follow tempo changes.
+    # From bar 3 on, a little faster: the stand-in host must follow tempo changes.
     tempo.append(mido.MetaMessage("set_tempo", tempo=mido.bpm2tempo(140), time=8 * PPQ))
     song.tracks.append(tempo)
 

@@ -12,7 +12,6 @@ namespace {
 constexpr uint8_t META = 0xFF;
 constexpr uint8_t META_END_OF_TRACK = 0x2F;
 constexpr uint8_t META_TEMPO = 0x51;
-constexpr uint8_t META_TEXT = 0x01;
 constexpr uint32_t DEFAULT_TEMPO = 500000; // microseconds per quarter note: 120 bpm
 
 [[noreturn]] void fail(const std::string& what, size_t offset) {
@@ -84,6 +83,8 @@ private:
   size_t end_;
 };
 
+} // namespace
+
 void appendVlq(std::vector<uint8_t>& out, uint32_t value) {
   uint8_t groups[4];
   int count = 0;
@@ -96,10 +97,7 @@ void appendVlq(std::vector<uint8_t>& out, uint32_t value) {
   out.push_back(groups[0]);
 }
 
-void appendBigEndian(std::vector<uint8_t>& out, uint32_t value, int width) {
-  for (int shift = (width - 1) * 8; shift >= 0; shift -= 8)
-    out.push_back(uint8_t(value >> shift));
-}
+namespace {
 
 SmfTrack parseTrack(const std::vector<uint8_t>& bytes, size_t begin, size_t end) {
   SmfTrack track;
@@ -253,97 +251,6 @@ std::vector<TimedMessage> timedChannelMessages(const SmfFile& file) {
 
 std::vector<TimedMessage> readChannelMessages(const std::string& path) {
   return timedChannelMessages(readSmf(path));
-}
-
-void TrackEncoder::add(uint64_t tick, const uint8_t* bytes, size_t size) {
-  if (tick < tick_) throw SmfError("ticks go backwards");
-  while (tick - tick_ > MAX_DELTA) {
-    appendVlq(data_, MAX_DELTA);
-    data_.insert(data_.end(), {META, META_TEXT, 0x00});
-    tick_ += MAX_DELTA;
-    ++fillers_;
-  }
-  appendVlq(data_, uint32_t(tick - tick_));
-  data_.insert(data_.end(), bytes, bytes + size);
-  tick_ = tick;
-}
-
-void TrackEncoder::end() {
-  const uint8_t endOfTrack[] = {META, META_END_OF_TRACK, 0x00};
-  add(tick_, endOfTrack, sizeof endOfTrack);
-}
-
-std::vector<uint8_t> smfHeader(int format, size_t trackCount, uint16_t ticksPerQuarter) {
-  if (format != 0 && format != 1) throw SmfError("only formats 0 and 1 are written");
-  if (format == 0 && trackCount != 1) throw SmfError("format 0 holds exactly one track");
-  if (trackCount == 0 || trackCount > 0xFFFF) throw SmfError("track count out of range");
-  if (ticksPerQuarter == 0 || ticksPerQuarter >= 0x8000)
-    throw SmfError("ticks per quarter note must be 1 to 32767");
-  std::vector<uint8_t> out = {'M', 'T', 'h', 'd', 0, 0, 0, 6};
-  appendBigEndian(out, uint32_t(format), 2);
-  appendBigEndian(out, uint32_t(trackCount), 2);
-  appendBigEndian(out, ticksPerQuarter, 2);
-  return out;
-}
-
-std::vector<uint8_t> trackChunkHeader(size_t length) {
-  if (length > std::numeric_limits<uint32_t>::max()) throw SmfError("track too long");
-  std::vector<uint8_t> out = {'M', 'T', 'r', 'k'};
-  appendBigEndian(out, uint32_t(length), 4);
-  return out;
-}
-
-std::vector<uint8_t> encodeSmf(int format, uint16_t ticksPerQuarter,
-                               const std::vector<SmfTrack>& tracks) {
-  std::vector<uint8_t> out = smfHeader(format, tracks.size(), ticksPerQuarter);
-  for (size_t t = 0; t < tracks.size(); ++t) {
-    const std::string where = "track " + std::to_string(t + 1) + ", event ";
-    TrackEncoder track;
-    bool ended = false;
-    const std::vector<SmfEvent>& events = tracks[t].events;
-    for (size_t e = 0; e < events.size(); ++e) {
-      const SmfEvent& event = events[e];
-      const std::vector<uint8_t>& b = event.bytes;
-      const std::string at = where + std::to_string(e + 1);
-      if (event.tick < track.tick()) throw SmfError(at + ": ticks go backwards");
-      if (b.empty()) throw SmfError(at + ": empty event");
-      if (b[0] >= 0x80 && b[0] < 0xF0) {
-        if (b.size() != size_t(1 + dataLength(b[0])))
-          throw SmfError(at + ": wrong length for its status");
-        for (size_t i = 1; i < b.size(); ++i)
-          if (b[i] >= 0x80) throw SmfError(at + ": data byte above 0x7F");
-      } else if (b[0] == META) {
-        Cursor meta(b, 1, b.size());
-        try {
-          if (meta.byte("meta type") >= 0x80) throw SmfError("meta type above 0x7F");
-          const uint32_t length = meta.vlq("meta length");
-          if (length != b.size() - meta.pos()) throw SmfError("meta length does not match");
-        } catch (const SmfError& error) {
-          throw SmfError(at + ": " + error.what());
-        }
-        if (b[1] == META_END_OF_TRACK) {
-          if (e + 1 != events.size()) throw SmfError(at + ": End-of-Track before the last event");
-          ended = true;
-        }
-      } else {
-        throw SmfError(at + ": neither a channel message nor a meta event");
-      }
-      track.add(event.tick, b);
-    }
-    if (!ended) track.end();
-    const std::vector<uint8_t> chunk = trackChunkHeader(track.data().size());
-    out.insert(out.end(), chunk.begin(), chunk.end());
-    out.insert(out.end(), track.data().begin(), track.data().end());
-  }
-  return out;
-}
-
-void writeSmf(const std::string& path, int format, uint16_t ticksPerQuarter,
-              const std::vector<SmfTrack>& tracks) {
-  const std::vector<uint8_t> bytes = encodeSmf(format, ticksPerQuarter, tracks);
-  AtomicFile out(path);
-  out.write(bytes.data(), bytes.size());
-  out.commit();
 }
 
 } // namespace quorb

@@ -1,7 +1,8 @@
 #ifndef QUORB_TOOLS_MIDI_SMF_H
 #define QUORB_TOOLS_MIDI_SMF_H
 
-// Standard MIDI Files: the project's own reader and writer (no packaged C++ library reads them).
+// Reading Standard MIDI Files: the project's own reader (no packaged C++ library reads them).
+// smf_writer.h writes them.
 
 #include <cstdint>
 #include <stdexcept>
@@ -32,6 +33,9 @@ public:
 // Throws SmfError, saying what and at which byte offset, for a file that is not a whole SMF.
 std::vector<TimedMessage> readChannelMessages(const std::string& path);
 
+// Appends `value` as a variable-length quantity: 7 bits a byte, most significant first.
+void appendVlq(std::vector<uint8_t>& out, uint32_t value);
+
 struct SmfEvent {
   uint64_t tick;              // absolute, in the file's ticks per quarter note
   std::vector<uint8_t> bytes; // a whole event without running status: a channel message, or a
@@ -39,41 +43,8 @@ struct SmfEvent {
 };
 
 struct SmfTrack {
-  std::vector<SmfEvent> events; // in tick order; End-of-Track is added by the writer
+  std::vector<SmfEvent> events; // in tick order
 };
-
-// Writes format 0 (one track) or 1 with the given division; every event carries its own status.
-// The file is replaced whole or not at all. Throws SmfError when the arguments do not form a
-// valid file, FileError (tool_support.h) when it cannot be written.
-void writeSmf(const std::string& path, int format, uint16_t ticksPerQuarter,
-              const std::vector<SmfTrack>& tracks);
-
-// Builds the data of one track chunk from whole events (no running status) given in tick order.
-// A gap longer than one delta time can hold (0x0FFFFFFF ticks) is carried across by filler
-// events, empty text meta events (FF 01 00), so that any time can be written.
-class TrackEncoder {
-public:
-  static constexpr uint32_t MAX_DELTA = 0x0FFFFFFF; // four 7-bit groups
-
-  void add(uint64_t tick, const uint8_t* bytes, size_t size); // tick not before the last one
-  void add(uint64_t tick, const std::vector<uint8_t>& bytes) {
-    add(tick, bytes.data(), bytes.size());
-  }
-  // End-of-Track at the last event's tick; once, and nothing may follow.
-  void end();
-  uint64_t tick() const { return tick_; }
-  uint64_t fillers() const { return fillers_; }
-  std::vector<uint8_t>& data() { return data_; }
-
-private:
-  std::vector<uint8_t> data_;
-  uint64_t tick_ = 0;
-  uint64_t fillers_ = 0;
-};
-
-// The 14-byte header chunk, and the 8 bytes that open a track chunk of `length` data bytes.
-std::vector<uint8_t> smfHeader(int format, size_t trackCount, uint16_t ticksPerQuarter);
-std::vector<uint8_t> trackChunkHeader(size_t length);
 
 // The whole file, for callers that need its ticks rather than seconds. Each track holds its
 // channel-voice and meta events in file order, End-of-Track included when the file has one;
@@ -90,11 +61,6 @@ SmfFile parseSmf(const std::vector<uint8_t>& bytes);
 
 // The channel-voice messages of a parsed file merged and timed as readChannelMessages returns them.
 std::vector<TimedMessage> timedChannelMessages(const SmfFile& file);
-
-// The bytes writeSmf writes, under the same rules. A track may end with its own End-of-Track (as
-// readSmf returns it); it is kept rather than doubled, and is refused anywhere else.
-std::vector<uint8_t> encodeSmf(int format, uint16_t ticksPerQuarter,
-                               const std::vector<SmfTrack>& tracks);
 
 } // namespace quorb
 

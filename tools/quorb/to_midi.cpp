@@ -135,15 +135,4 @@ MidiConversion toMidi(const std::vector<Recording>& recordings, const MidiOption
   return result;
 }
 
-std::vector<uint8_t> smfBytes(int format, uint16_t ppq,
-                              const std::vector<std::vector<uint8_t>>& tracks) {
-  std::vector<uint8_t> out = smfHeader(format, tracks.size(), ppq);
-  for (const std::vector<uint8_t>& data : tracks) {
-    const std::vector<uint8_t> chunk = trackChunkHeader(data.size());
-    out.insert(out.end(), chunk.begin(), chunk.end());
-    out.insert(out.end(), data.begin(), data.end());
-  }
-  return out;
-}
-
 } // namespace quorb

@@ -2,7 +2,7 @@
 #define QUORB_TOOLS_QUORB_TO_MIDI_H
 
 #include "recording.h"
-#include "smf.h"
+#include "smf_writer.h"
 
 #include <cstdint>
 #include <vector>
@@ -79,10 +79,6 @@ struct MidiConversion {
 // count the recordings from firstNumber. Throws std::invalid_argument for bad options.
 MidiConversion toMidi(const std::vector<Recording>& recordings, const MidiOptions& options,
                       size_t firstNumber = 1);
-
-// The bytes of a Standard MIDI File holding the given track chunk data.
-std::vector<uint8_t> smfBytes(int format, uint16_t ppq,
-                              const std::vector<std::vector<uint8_t>>& tracks);
 
 } // namespace quorb
 

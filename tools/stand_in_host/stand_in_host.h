@@ -1,7 +1,7 @@
-#ifndef QUORB_TOOLS_BENCH_HOST_BENCH_HOST_H
-#define QUORB_TOOLS_BENCH_HOST_BENCH_HOST_H
+#ifndef QUORB_TOOLS_STAND_IN_HOST_STAND_IN_HOST_H
+#define QUORB_TOOLS_STAND_IN_HOST_STAND_IN_HOST_H
 
-// The host's side of the boundary: BenchHost answers the module's callback (clock, pin count,
+// The host's side of the boundary: StandInHost answers the module's callback (clock, pin count,
 // pin values, resolved path) from its public fields and can journal every call; HostedModule
 // drives one module object through its ModuleRecord only, the way the host does. The tests set
 // the fields by hand; quorb-host's performance (performance.h) sets them from a MIDI file.
@@ -14,10 +14,10 @@
 
 // The recorder's pins as the host numbers them: the order of the descriptions it hands out.
 enum : int32_t {
-  PIN_MIDI_IN = 0,
-  PIN_REC = 1,
-  PIN_OUTFILE = 2,
-  PIN_DIAGNOSE = 3,
+  PIN_INDEX_MIDI_IN = 0,
+  PIN_INDEX_REC = 1,
+  PIN_INDEX_OUTFILE = 2,
+  PIN_INDEX_DIAGNOSE = 3,
   RECORDER_PINS = 4
 };
 
@@ -33,9 +33,9 @@ struct HostCall {
   float opt;
 };
 
-class BenchHost {
+class StandInHost {
 public:
-  // The callback handed to makeModule; finds its BenchHost through record->hostHandle.
+  // The callback handed to makeModule; finds its StandInHost through record->hostHandle.
   static int32_t QUORB_CALL callback(ModuleRecord* record, int32_t opcode, int32_t index,
                                      int32_t value, void* ptr, float opt);
 
@@ -84,4 +84,4 @@ private:
   ModuleRecord* record_;
 };
 
-#endif // QUORB_TOOLS_BENCH_HOST_BENCH_HOST_H
+#endif // QUORB_TOOLS_STAND_IN_HOST_STAND_IN_HOST_H

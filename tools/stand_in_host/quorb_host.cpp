@@ -1,18 +1,19 @@
 #include "quorb_host.h"
 
-#include <CLI/CLI.hpp>
-
 #include <cctype>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <exception>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "cli_conventions.h"
 #include "module_library.h"
-#include "performance.h"
+#include "playback.h"
 #include "quorb_version.h"
+#include "recording_check.h"
 #include "smf.h"
 #include "tool_support.h"
 
@@ -75,8 +76,32 @@ void checkOut(const std::string& in, const std::string& out) {
                            "a name ending in .quorb");
 }
 
-std::string summary(const std::string& in, const std::string& out, const PerformanceReport& r,
-                    const PerformanceSettings& s) {
+// One number of a pause: digits first (no sign, blank, "inf" or "nan"), finite.
+bool readSeconds(const char* text, const char** end, double* out) {
+  if (!(std::isdigit(static_cast<unsigned char>(*text)) || *text == '.')) return false;
+  char* stop = nullptr;
+  *out = std::strtod(text, &stop);
+  *end = stop;
+  return stop != text && std::isfinite(*out);
+}
+
+// "FROM-TO" in seconds, 0 <= FROM < TO, e.g. "1.5-3".
+Pause parsePause(const std::string& text) {
+  const auto refuse = [&] {
+    return UsageError("a pause is FROM-TO in seconds with 0 <= FROM < TO, e.g. 1.5-3, not \"" +
+                      text + "\"");
+  };
+  Pause pause{};
+  const char* at = text.c_str();
+  const char* end = nullptr;
+  if (!readSeconds(at, &end, &pause.from) || *end != '-') throw refuse();
+  if (!readSeconds(end + 1, &end, &pause.to) || *end != '\0') throw refuse();
+  if (pause.to <= pause.from) throw refuse();
+  return pause;
+}
+
+std::string summary(const std::string& in, const std::string& out, const PlaybackReport& r,
+                    const PlaybackSettings& s) {
   char seconds[64];
   std::snprintf(seconds, sizeof seconds, "%.3f", r.seconds);
   std::string line =
@@ -90,13 +115,11 @@ std::string summary(const std::string& in, const std::string& out, const Perform
 
 int runQuorbHost(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
   CLI::App app{"quorb-host " QUORB_VERSION
-               ": the bench host. Plays the host's part for the recorder module, without the "
+               ": the stand-in host. Plays the host's part for the recorder module, without the "
                "host.\nExit codes: 0 done, 1 file trouble, 2 bad arguments."};
   app.name("quorb-host");
   app.set_version_flag("--version", "quorb-host " QUORB_VERSION);
   app.require_subcommand(1);
-  // Paths may start with a slash (Wine takes Unix paths); they are never options.
-  app.allow_windows_style_options(false);
 
   std::string midiPath;
   std::string outPath;
@@ -104,7 +127,7 @@ int runQuorbHost(int argc, const char* const* argv, std::ostream& out, std::ostr
   std::string modulePath;
   std::string rateText = "44100";
   std::string blockText = "64";
-  PerformanceSettings settings;
+  PlaybackSettings settings;
 
   CLI::App* record = app.add_subcommand("record", RECORD_HELP);
   record->add_option("IN.mid", midiPath, "the Standard MIDI File to play")->required();
@@ -127,52 +150,27 @@ int runQuorbHost(int argc, const char* const* argv, std::ostream& out, std::ostr
                        " next to quorb-host)")
       ->type_name("PATH");
 
-  // Windows users ask for help with /?.
-  std::vector<const char*> arguments(argv, argv + argc);
-  for (const char*& argument : arguments)
-    if (std::string(argument) == "/?") argument = "--help";
-  // Every line of a message starts with the program's name.
-  const auto say = [&err](const std::string& text) {
-    for (size_t start = 0; start < text.size();) {
-      const size_t end = std::min(text.find('\n', start), text.size());
-      err << "quorb-host: " << text.substr(start, end - start) << "\n";
-      start = end + 1;
-    }
-  };
-  try {
-    app.parse(int(arguments.size()), arguments.data());
-  } catch (const CLI::ParseError& e) {
-    if (e.get_exit_code() == 0) return app.exit(e, out, err);
-    say(e.what());
-    say("quorb-host --help tells how to use it");
-    return quorb::EXIT_BAD_ARGUMENTS;
-  }
-
-  try {
+  if (const int code = quorb::parseCommandLine(app, argc, argv, out, err); code >= 0) return code;
+  return quorb::attempt("quorb-host", err, [&] {
     quorb::parseRate("--rate", rateText); // the kHz hint
     settings.rate = int32_t(quorb::parseInteger("--rate", rateText, int64_t(quorb::MIN_RATE),
                                                 int64_t(quorb::MAX_RATE), "48000"));
     settings.block = int32_t(quorb::parseInteger("--block", blockText, 1, INT32_MAX, "64"));
-    for (const std::string& text : pauseTexts) {
-      try {
-        settings.pauses.push_back(parsePause(text));
-      } catch (const BenchError& e) {
-        throw UsageError(e.what());
-      }
-    }
+    for (const std::string& text : pauseTexts)
+      settings.pauses.push_back(parsePause(text));
     // SmfError names the file and the byte where it went wrong.
     const std::vector<quorb::TimedMessage> messages = quorb::readChannelMessages(midiPath);
     checkOut(midiPath, outPath);
     const ModuleLibrary library(modulePath.empty() ? defaultModule() : modulePath);
-    const PerformanceReport report = perform(library, messages, outPath, settings);
+    Playback playback(library, messages, settings);
+    // A file that will not do is refused before playing; with --diagnose the module is still
+    // given it, so that its log tells its own result, and nothing is played.
+    const std::string problem = recordingFileProblem(outPath);
+    if (!problem.empty() && !settings.diagnose) throw FileError(problem);
+    const RecordingWatch watch(outPath, settings.diagnose);
+    const PlaybackReport report = playback.run(outPath, !problem.empty());
+    watch.check(report, problem);
     out << "quorb-host: " << summary(midiPath, outPath, report, settings) << "\n";
-    if (settings.diagnose && !report.logWritten) say(NO_LOG_NOTE);
-    return quorb::EXIT_DONE;
-  } catch (const UsageError& e) {
-    say(e.what());
-    return quorb::EXIT_BAD_ARGUMENTS;
-  } catch (const std::exception& e) {
-    say(e.what());
-    return quorb::EXIT_FILE_TROUBLE;
-  }
+    if (!watch.logWritten()) quorb::sayTo(err, "quorb-host", NO_LOG_NOTE);
+  });
 }

@@ -1,4 +1,4 @@
-// The bench host playing whole performances through the built module file: quorb-host record
+// The stand-in host playing whole performances through the built module file: quorb-host record
 // on MIDI files made here byte by byte, and the block rule of the performance behind it.
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "performance.h"
+#include "playback.h"
 #include "quorb_host.h"
 #include "recorder_rig.h"
 
@@ -150,7 +150,7 @@ TEST_F(QuorbHostRecord, BadInputExitsNonZeroAndRecordsNothing) {
 // The block rule itself, on sample positions no MIDI file division would give: at 1000 Hz in
 // blocks of 64, a pause from 1 s to 2 s runs from block 15 (sample 960) to block 31 (sample
 // 1984), cutting out 1024 samples, whatever samples the two seconds fall on inside them.
-TEST(Performance, PausesFollowTheBlocksThatHoldTheirEnds) {
+TEST(Playback, PausesFollowTheBlocksThatHoldTheirEnds) {
   const uint32_t samples[] = {0, 959, 960, 999, 1000, 1983, 1984, 2000, 2500, 3100};
   std::vector<quorb::TimedMessage> messages;
   for (uint32_t s : samples)
@@ -174,11 +174,11 @@ TEST(Performance, PausesFollowTheBlocksThatHoldTheirEnds) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const std::string take = scratch.path(std::string(c.what) + ".quorb");
-    PerformanceSettings settings;
+    PlaybackSettings settings;
     settings.rate = 1000;
     settings.block = 64;
     settings.pauses = c.pauses;
-    const PerformanceReport report = perform(builtModule(), messages, take, settings);
+    const PlaybackReport report = play(builtModule(), messages, take, settings);
     EXPECT_EQ(messages.size(), report.messages);
     EXPECT_EQ(49u, report.blocks); // through the block holding sample 3100
     std::vector<Record> expected;
@@ -188,20 +188,20 @@ TEST(Performance, PausesFollowTheBlocksThatHoldTheirEnds) {
   }
 }
 
-TEST(Performance, RefusesWhatCannotBePlayedBeforeTouchingTheFile) {
+TEST(Playback, RefusesWhatCannotBePlayedBeforeTouchingTheFile) {
   ScratchDir scratch;
   const std::string take = scratch.path("take.quorb");
   const std::vector<quorb::TimedMessage> fine{{0.5, 0x90}};
-  PerformanceSettings good;
+  PlaybackSettings good;
   // 2^32 samples at 44100 Hz is about 97392 s: one turn of the host's clock.
-  EXPECT_THROW(perform(builtModule(), {{97392.0, 0x90}}, take, good), BenchError);
-  EXPECT_THROW(perform(builtModule(), {{-0.001, 0x90}}, take, good), BenchError);
+  EXPECT_THROW(play(builtModule(), {{97392.0, 0x90}}, take, good), PlaybackError);
+  EXPECT_THROW(play(builtModule(), {{-0.001, 0x90}}, take, good), PlaybackError);
   const ModuleLibrary missing(scratch.path("missing.so"));
-  EXPECT_THROW(perform(missing, fine, take, good), BenchError);
+  EXPECT_THROW(play(missing, fine, take, good), PlaybackError);
   EXPECT_FALSE(fileExists(take));
-  PerformanceSettings longBlocks; // the last sample of the clock's turn, in few blocks
+  PlaybackSettings longBlocks; // the last sample of the clock's turn, in few blocks
   longBlocks.block = 1 << 20;
-  EXPECT_NO_THROW(perform(builtModule(), {{97391.0, 0x90}}, take, longBlocks));
+  EXPECT_NO_THROW(play(builtModule(), {{97391.0, 0x90}}, take, longBlocks));
   EXPECT_EQ((std::vector<Record>{{4294943100u, 0x90}}), records(readBytes(take)));
 }
 

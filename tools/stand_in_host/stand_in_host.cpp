@@ -1,11 +1,11 @@
-#include "bench_host.h"
+#include "stand_in_host.h"
 
 #include <algorithm>
 #include <cstring>
 
-int32_t QUORB_CALL BenchHost::callback(ModuleRecord* record, int32_t opcode, int32_t index,
-                                       int32_t value, void* ptr, float opt) {
-  auto* host = static_cast<BenchHost*>(record->hostHandle);
+int32_t QUORB_CALL StandInHost::callback(ModuleRecord* record, int32_t opcode, int32_t index,
+                                         int32_t value, void* ptr, float opt) {
+  auto* host = static_cast<StandInHost*>(record->hostHandle);
   if (host->journal) host->calls.push_back({record, opcode, index, value, ptr, opt});
   switch (opcode) {
   case HOST_GET_CLOCK:
@@ -37,12 +37,12 @@ int32_t QUORB_CALL BenchHost::callback(ModuleRecord* record, int32_t opcode, int
   }
 }
 
-size_t BenchHost::count(int32_t opcode) const {
+size_t StandInHost::count(int32_t opcode) const {
   return static_cast<size_t>(std::count_if(calls.begin(), calls.end(),
                                            [&](const HostCall& c) { return c.opcode == opcode; }));
 }
 
-std::vector<HostCall> BenchHost::callsOf(int32_t opcode) const {
+std::vector<HostCall> StandInHost::callsOf(int32_t opcode) const {
   std::vector<HostCall> out;
   for (const HostCall& c : calls)
     if (c.opcode == opcode) out.push_back(c);

@@ -1,5 +1,5 @@
-#ifndef QUORB_TOOLS_BENCH_HOST_MODULE_LIBRARY_H
-#define QUORB_TOOLS_BENCH_HOST_MODULE_LIBRARY_H
+#ifndef QUORB_TOOLS_STAND_IN_HOST_MODULE_LIBRARY_H
+#define QUORB_TOOLS_STAND_IN_HOST_MODULE_LIBRARY_H
 
 // Loads a module file the way the host does (dlopen, or LoadLibrary on Windows) and finds its two
 // exported functions. The library stays loaded as long as this object lives.
@@ -26,4 +26,4 @@ private:
   std::string error_;
 };
 
-#endif // QUORB_TOOLS_BENCH_HOST_MODULE_LIBRARY_H
+#endif // QUORB_TOOLS_STAND_IN_HOST_MODULE_LIBRARY_H

@@ -1,0 +1,58 @@
+#include "commands.h"
+
+#include <algorithm>
+#include <iostream>
+
+#include "tool_support.h"
+
+namespace quorb {
+namespace {
+
+// Per take: where it lies, how many messages, how long.
+class InfoCollector : public RecordingSink {
+public:
+  struct Summary {
+    uint64_t first = 0, last = 0, messages = 0, duration = 0;
+  };
+  std::vector<Summary> takes;
+  WarningLog warnings;
+
+  void beginRecording(uint64_t) override { takes.emplace_back(); }
+  void event(const RecordedEvent& event) override {
+    Summary& s = takes.back();
+    if (s.messages++ == 0) s.first = event.index;
+    s.last = event.index;
+    s.duration = std::max(s.duration, event.ticks);
+  }
+  void warning(const RecordingWarning& warning) override { warnings.add(warning); }
+};
+
+} // namespace
+
+void info(const std::string& file, const Settings& settings, RunNotes& notes) {
+  const double rate = settings.midi.rate;
+  InfoCollector collected;
+  // The bytes go once read: info keeps a summary per take and nothing per record.
+  const ReadTotals totals = readChecked(file, readWholeFile(file, "recording"), collected);
+  const auto length = [&](uint64_t ticks) {
+    return minutesAndSeconds(ticks, rate) + " (" + plural(ticks, "tick") + ")";
+  };
+  uint64_t total = 0;
+  std::cout << "file:     " << file << '\n'
+            << "records:  " << totals.records << '\n'
+            << "takes:    " << collected.takes.size() << '\n';
+  for (size_t r = 0; r < collected.takes.size(); ++r) {
+    const InfoCollector::Summary& s = collected.takes[r];
+    total += s.duration;
+    std::cout << "  take " << r + 1 << ": " << length(s.duration) << ", "
+              << plural(s.messages, "message") << ", records " << s.first << "-" << s.last << '\n';
+  }
+  std::cout << "length:   " << length(total) << " in all\n";
+  const std::string damage = damageSummary(totals);
+  std::cout << "skipped:  " << (damage.empty() ? "nothing" : damage) << '\n'
+            << "warnings: " << collected.warnings.count() << '\n';
+  collected.warnings.print(std::cout, "  ");
+  notes.sayRate(std::cerr);
+}
+
+} // namespace quorb

@@ -1,0 +1,111 @@
+#include "output.h"
+
+#include <cstdio>
+#include <filesystem>
+
+#include "smf_writer.h"
+#include "tool_support.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+namespace quorb {
+namespace {
+
+// True when a named OUT is not a regular file (standard output, a device, a pipe): written
+// straight, with no report mixed in. Refuses the input itself, a folder, and an existing file
+// that is not a MIDI file (a recording, most likely).
+bool checkNamed(const std::string& out, const std::string& in) {
+  if (out == STDOUT_NAME) return true;
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(pathOf(out), error);
+  if (!std::filesystem::exists(status)) return false;
+  if (sameFile(out, in))
+    throw UsageError(out + " is the recording being converted: it is not overwritten");
+  if (std::filesystem::is_directory(status)) throw FileError(out + ": a folder, not a file");
+  if (!std::filesystem::is_regular_file(status)) return true;
+  if (std::filesystem::file_size(pathOf(out), error) > 0 && !fileStartsWith(out, "MThd"))
+    throw UsageError(out + " exists and is not a MIDI file (a recording?): it is not "
+                           "overwritten; remove it or choose another name");
+  return false;
+}
+
+// FILE-1.mid, FILE-2.mid, ... from the output name FILE.mid.
+std::string splitName(const std::string& out, uint64_t number) {
+  std::filesystem::path path = pathOf(out);
+  const std::string extension = textOf(path.extension());
+  path.replace_extension();
+  return textOf(path) + "-" + std::to_string(number) + (extension.empty() ? ".mid" : extension);
+}
+
+} // namespace
+
+void checkNamedOutput(const std::string& in, const std::string& named, bool split) {
+  if (named != STDOUT_NAME) return;
+  if (split) throw UsageError("--split writes files: give a file name, not -");
+  if (isConsole(stdout))
+    throw UsageError("a MIDI file is not written to a console; redirect standard output to a "
+                     "file (quorb tomidi " +
+                     in + " - > take.mid), or give a file name instead of -");
+}
+
+std::vector<Output> planOutputs(const std::string& in, const std::string& named, bool split,
+                                const std::vector<MidiConverter::Track>& tracks) {
+  checkNamedOutput(in, named, split);
+  std::vector<Output> outputs;
+  const std::string base = named.empty() ? textOf(pathOf(in).replace_extension(".mid")) : named;
+  if (split) {
+    std::vector<std::string> taken;
+    for (const MidiConverter::Track& track : tracks) {
+      const std::string wanted = splitName(base, track.number);
+      taken.push_back(freeName(wanted, taken));
+      outputs.push_back({taken.back(), wanted, false, false, {&track}});
+    }
+    return outputs;
+  }
+  const bool implied = named.empty();
+  outputs.push_back(
+      {implied ? freeName(base) : named, base, !implied && checkNamed(named, in), !implied, {}});
+  for (const MidiConverter::Track& track : tracks)
+    outputs.back().tracks.push_back(&track);
+  return outputs;
+}
+
+void writeOutput(const Output& output, uint16_t ticksPerQuarter) {
+  const int format = output.tracks.size() > 1 ? 1 : 0;
+  std::vector<const std::vector<uint8_t>*> tracks;
+  for (const MidiConverter::Track* track : output.tracks)
+    tracks.push_back(&track->data);
+  if (!output.direct) {
+    AtomicFile file(output.name, output.replace);
+    writeSmf([&](const uint8_t* data, size_t size) { file.write(data, size); }, format,
+             ticksPerQuarter, tracks);
+    file.commit();
+    return;
+  }
+  std::FILE* file = stdout;
+  if (output.name == STDOUT_NAME) {
+#ifdef _WIN32
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+  } else {
+    file = std::fopen(output.name.c_str(), "wb");
+    if (file == nullptr) throw FileError("cannot write " + output.name);
+  }
+  bool ok = true;
+  try {
+    writeSmf([&](const uint8_t* data,
+                 size_t size) { ok = ok && std::fwrite(data, 1, size, file) == size; },
+             format, ticksPerQuarter, tracks);
+  } catch (...) {
+    if (file != stdout) std::fclose(file);
+    throw;
+  }
+  ok = std::fflush(file) == 0 && ok;
+  if (file != stdout) ok = std::fclose(file) == 0 && ok;
+  if (!ok) throw FileError("cannot write " + output.name);
+}
+
+} // namespace quorb

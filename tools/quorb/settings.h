@@ -1,0 +1,35 @@
+#ifndef QUORB_TOOLS_QUORB_SETTINGS_H
+#define QUORB_TOOLS_QUORB_SETTINGS_H
+
+// The options of a quorb run: as the command line gave them, and as the commands use them,
+// parsed once per run whatever the number of files.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "to_midi.h"
+
+namespace quorb {
+
+struct OptionTexts {
+  std::optional<std::string> rate;
+  std::string ppq = "960";
+  std::string bpm = "120";
+  std::optional<std::string> take;
+  bool split = false;
+};
+
+struct Settings {
+  std::optional<double> rate; // as given; commands that need one take DEFAULT_RATE without
+  MidiOptions midi;           // its rate is the rate given or DEFAULT_RATE
+  uint64_t take = 0;          // from 1; 0 for every take
+  bool split = false;
+};
+
+// Throws UsageError saying in words which option is wrong and what it takes.
+Settings parseSettings(const OptionTexts& texts);
+
+} // namespace quorb
+
+#endif // QUORB_TOOLS_QUORB_SETTINGS_H
