@@ -14,8 +14,8 @@ import zipfile
 import pefile
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
-sys.path.insert(0, str(ROOT / "tests/roundtrip"))
-from roundtrip_test import channel_messages  # noqa: E402  (mido's reading, tempo map applied)
+sys.path.insert(0, str(ROOT / "tests/support"))
+from mido_reading import channel_messages  # noqa: E402  (mido's reading, tempo map applied)
 
 VERSION = re.search(r"project\(QUORB_REC_M VERSION ([\d.]+)",
                     (ROOT / "CMakeLists.txt").read_text())[1]

@@ -16,6 +16,9 @@ import unittest
 
 import mido
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from mido_reading import channel_messages  # noqa: E402
+
 RATE = 48000  # clock ticks per second in the stand-in host
 BLOCK = 64
 PPQ = 960
@@ -37,16 +40,6 @@ def run(program, *arguments, expect_ok=True):
 
 def work(name):
     return os.path.join(ARGS.work, name)
-
-
-def channel_messages(path):
-    """(seconds, message) for every channel message of a file, tempo map applied by mido."""
-    out, now = [], 0.0
-    for message in mido.MidiFile(path):  # merged tracks, delta times in seconds
-        now += message.time
-        if not message.is_meta and message.type != "sysex":
-            out.append((now, message.copy(time=0)))
-    return out
 
 
 def write_quorb(name, records, tail=b""):

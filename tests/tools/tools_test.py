@@ -13,8 +13,8 @@ import subprocess
 import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "roundtrip"))
-from roundtrip_test import channel_messages  # noqa: E402  (mido's reading, tempo map applied)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from mido_reading import channel_messages  # noqa: E402  (mido's reading, tempo map applied)
 
 ARGS = None
 TICK = 60.0 / (120 * 960)  # seconds per tick of a converted file at the defaults
