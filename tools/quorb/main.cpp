@@ -4,6 +4,7 @@
 // Exit codes: 0 done (warnings included), 1 a file could not be read or written, 2 bad arguments.
 
 #include "message_text.h"
+#include "piano_roll.h"
 #include "quorb_version.h"
 #include "recording.h"
 #include "smf.h"
@@ -17,6 +18,7 @@
 #include <cstdio>
 #include <iostream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -353,13 +355,45 @@ void convert(const std::string& in, std::string out, const ConvertSettings& sett
               << plural(converter.fillerEvents, "empty text event") << '\n';
 }
 
+// The piano roll of every take as an SVG picture; OUT defaults to FILE with .svg.
+void view(const std::string& in, std::string out, const std::optional<std::string>& rateText) {
+  if (out.empty()) out = textOf(pathOf(in).replace_extension(".svg"));
+  ViewOptions options;
+  options.rate = rateText ? rateOf(*rateText) : DEFAULT_RATE;
+  options.title = textOf(pathOf(in).filename());
+  const std::vector<uint8_t> bytes = readWholeFile(in, "recording");
+  if (sameFile(out, in))
+    throw UsageError(out + " is the recording being drawn: it is not overwritten");
+  std::error_code error;
+  if (std::filesystem::file_size(pathOf(out), error) > 0 && !error &&
+      !fileStartsWith(out, "<?xml") && !fileStartsWith(out, "<svg"))
+    throw UsageError(out + " exists and is not an SVG picture: it is not overwritten; remove it "
+                           "or choose another name");
+  PianoRoll roll(options);
+  const ReadTotals totals = readChecked(in, bytes, roll);
+  if (!rateText)
+    std::cout << "quorb: no --rate given: " << DEFAULT_RATE
+              << " clock ticks per second assumed (the host running at 44.1 kHz)\n";
+  std::ostringstream svg;
+  roll.write(svg);
+  const std::string picture = svg.str();
+  AtomicFile file(out);
+  file.write(reinterpret_cast<const uint8_t*>(picture.data()), picture.size());
+  file.commit();
+  const ViewSummary& drawn = roll.summary();
+  std::cout << "quorb: wrote " << out << ": " << plural(drawn.takes, "take") << ", "
+            << plural(drawn.notes, "note") << "; open it in a web browser\n";
+  const std::string damage = damageSummary(totals);
+  if (!damage.empty()) std::cerr << "quorb: warning: " << damage << " (marked in red)\n";
+}
+
 // A first argument that names no file and looks like no file name is a mistyped command.
 void refuseUnknownCommand(const std::string& first) {
   std::error_code error;
   if (std::filesystem::exists(pathOf(first), error)) return;
   if (first.find_first_of("./\\:") != std::string::npos) return;
   throw UsageError("unknown command \"" + first +
-                   "\": the commands are dump, info and tomidi, or give .quorb files to "
+                   "\": the commands are dump, info, tomidi and view, or give .quorb files to "
                    "convert them");
 }
 
@@ -423,6 +457,12 @@ int run(int argc, char** argv) {
       ->type_name("N");
   midiCommand->add_flag("--split", settings.split,
                         "a format 0 file per recording: OUT-1.mid, OUT-2.mid...");
+  CLI::App* viewCommand = app.add_subcommand(
+      "view", "draw every take as a piano roll in an SVG picture (open it in a web browser)");
+  viewCommand->add_option("FILE", file, "the .quorb file")->required();
+  viewCommand->add_option("OUT", out, "the .svg file to write (default: FILE with .svg)");
+  viewCommand->add_option("--rate", rate, RATE_HELP + std::string(" (default 44100)"))
+      ->type_name("TICKS");
   // Set last: subcommands copy the footer when they are made, and the rule belongs here once.
   app.footer(std::string("Recordings in one file:\n") + RECORDING_BOUNDARY_RULE + "Damage:\n" +
              DAMAGE_RULE + "Exit codes: 0 done, 1 file trouble, 2 bad arguments.");
@@ -456,6 +496,7 @@ int run(int argc, char** argv) {
   if (*dumpCommand) return attempt([&] { dump(file, rate); });
   if (*infoCommand) return attempt([&] { info(file, rate); });
   if (*midiCommand) return attempt([&] { convert(file, out, settings); });
+  if (*viewCommand) return attempt([&] { view(file, out, rate); });
   if (dropped.empty()) {
     std::cout << app.help();
     std::cerr << "quorb: give .quorb files to convert, or a command\n";
