@@ -35,6 +35,10 @@ TAKE1 = b"".join([
 # Take 2, 4 s, with 3 stray bytes after its first second: a damage mark at 1 s.
 TAKE2 = [rec(0, 0x90, 60, 127), rec(1000, 0x80, 60)] + [rec(1000 + 100 * i, 0xB0, 7, i)
                                                        for i in range(31)]
+ODD_FILES = [  # what, bytes, --rate: each drawn quickly into a picture of at most 2 MiB
+    ("a clock of ages at an odd rate", rec(0, 0x90, 60, 9) + rec(0xFFFFFFF0, 0x80, 60), "0.000001"),
+    ("a take every 3 records", b"".join(rec(t, 0x90, 60, 9) for _ in range(1500) for t in (0, 5, 9)), "1"),
+]
 FILE = TAKE1 + b"".join(TAKE2[:3]) + b"\x01\x02\x03" + b"".join(TAKE2[3:])
 
 
@@ -98,7 +102,7 @@ def png_pixels(data):
 
 
 def run(command, work):
-    done = subprocess.run(command, cwd=work, capture_output=True, timeout=300, stdin=subprocess.DEVNULL)
+    done = subprocess.run(command, cwd=work, capture_output=True, timeout=120, stdin=subprocess.DEVNULL)
     text = (done.stdout + done.stderr).decode("utf-8", "replace")
     assert done.returncode == 0, f"{command}: exit {done.returncode}\n{text}"
     return text
@@ -113,9 +117,15 @@ def main():
     emulator = [part for part in args.emulator.split("|") if part]
     shutil.rmtree(args.work, ignore_errors=True)
     os.makedirs(args.work)
-    with open(os.path.join(args.work, "evening.quorb"), "wb") as f:
+    for what, data, rate in ODD_FILES:
+        with open(os.path.join(args.work, "odd.quorb"), "wb") as f:
+            f.write(data)
+        run([*emulator, args.quorb, "view", "odd.quorb", "--rate", rate], args.work)
+        assert os.path.getsize(os.path.join(args.work, "odd.svg")) < 2 * 2**20, what
+    with open(os.path.join(args.work, "evening & night.quorb"), "wb") as f:
         f.write(FILE)
-    said = run([*emulator, args.quorb, "view", "evening.quorb", "--rate", str(RATE)], args.work)
+    said = run([*emulator, args.quorb, "view", "evening & night.quorb", "evening.svg", "--rate",
+                str(RATE)], args.work)
     assert "wrote evening.svg: 2 takes, 4 notes" in said, said
     assert "3 damaged bytes skipped in 1 place" in said, said
     run([args.rsvg, "evening.svg", "-o", "evening.png"], args.work)

@@ -50,9 +50,21 @@ void putPathNumber(std::string& out, int64_t value) {
   putTenths(out, value);
 }
 
+// Text as XML takes it: the markup characters escaped, and what would make the picture unreadable
+// (control characters, bytes that are not UTF-8, as a file name on Linux may hold) as '?'.
 std::string escaped(const std::string& text) {
   std::string out;
-  for (const char c : text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = text[i];
+    if (c >= 0x80) {
+      const size_t length = c >= 0xF0 && c < 0xF5 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+      size_t valid = length > 0 && i + length <= text.size() ? length : 0;
+      for (size_t k = 1; k < valid; ++k)
+        if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) valid = 0;
+      out += valid ? text.substr(i, valid) : "?";
+      i += valid ? valid - 1 : 0;
+      continue;
+    }
     switch (c) {
     case '&':
       out += "&amp;";
@@ -67,7 +79,7 @@ std::string escaped(const std::string& text) {
       out += "&quot;";
       break;
     default:
-      out += c;
+      out += c < 0x20 ? '?' : char(c);
     }
   }
   return out;
@@ -75,9 +87,13 @@ std::string escaped(const std::string& text) {
 
 // "0:07.5", "12:03", "1:00:00": tenths for the short, seconds for the long.
 std::string clock(double seconds, bool withTenths) {
+  char text[48];
+  if (!(seconds < 1e12)) { // an odd --rate: beyond any clock
+    std::snprintf(text, sizeof text, "%.3g s", seconds);
+    return text;
+  }
   const int64_t tenthsAll = std::llround(seconds * 10);
   const int64_t whole = withTenths ? tenthsAll / 10 : std::llround(seconds);
-  char text[48];
   if (whole >= 3600)
     std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", (long long)(whole / 3600),
                   (long long)(whole / 60 % 60), (long long)(whole % 60));
@@ -109,7 +125,8 @@ double gridStep(double pixelsPerSecond) {
                                  120, 300, 600, 900, 1800, 3600, 7200, 18000, 36000, 86400};
   for (const double step : STEPS)
     if (step * pixelsPerSecond >= 50) return step;
-  return 864000;
+  // Beyond days (an odd --rate): a power of ten, so that the grid keeps to a few dozen lines.
+  return std::pow(10.0, std::ceil(std::log10(50 / pixelsPerSecond)));
 }
 
 const char* const STYLE =
@@ -235,6 +252,8 @@ void PianoRoll::endRecording() {
 void PianoRoll::drawTake() {
   ++summary_.takes;
   summary_.notes += notes_.size();
+  // A damaged file can read as a new take at nearly every record: the picture stays readable.
+  if (summary_.takes > uint64_t(MAX_TAKES)) return;
   const double seconds = double(end_) / options_.rate;
   const double perSecond =
       seconds > 0 ? std::min(MAX_PER_SECOND, ROLL_MAX / seconds) : MAX_PER_SECOND;
@@ -408,7 +427,9 @@ void PianoRoll::drawTake() {
 
 void PianoRoll::write(std::ostream& svg) {
   svg.exceptions(std::ios_base::badbit | std::ios_base::failbit);
-  const int height = summary_.takes == 0 ? TITLE + 30 : height_;
+  const int height = summary_.takes == 0                    ? TITLE + 30
+                     : summary_.takes > uint64_t(MAX_TAKES) ? height_ + 20
+                                                            : height_;
   svg << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
          // The SVG namespace is a name that browsers require; nothing is fetched from it.
          "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\""
@@ -425,6 +446,9 @@ void PianoRoll::write(std::ostream& svg) {
       << escaped(options_.title) << " \xC2\xB7 "
       << (summary_.takes == 1 ? std::string("1 take") : std::to_string(summary_.takes) + " takes")
       << " \xC2\xB7 " << options_.rate << " ticks a second</text>\n";
+  if (summary_.takes > uint64_t(MAX_TAKES))
+    svg << "<text x=\"" << LEFT << "\" y=\"" << height - 8 << "\">" << summary_.takes - MAX_TAKES
+        << " more takes not drawn</text>\n";
   if (summary_.takes == 0)
     svg << "<text x=\"" << LEFT << "\" y=\"" << TITLE + 16 << "\">no records</text>\n";
   svg << body_ << "</svg>\n";

@@ -46,6 +46,7 @@ constexpr int BEND = 24;               // the bend lane's height
 constexpr int AXIS = 14;               // time labels under the lanes
 constexpr int AFTER = 18;              // space after a take
 constexpr int MARKS_PER_TAKE = 200;    // more are counted in the heading, not drawn
+constexpr int MAX_TAKES = 500;         // more are counted at the end, not drawn
 } // namespace layout
 
 // The 16 channel colours, "#rrggbb", channel 1 first; the picture's CSS classes c0-c15 use them.
