@@ -1,6 +1,6 @@
 # Wraps the CMake presets. demo, test, dist, sanitize and the benchmarks install what the machine
 # lacks first (tools/install-deps.sh); the test-* targets only build and run.
-.PHONY: deps demo test test-native test-sanitize test-fuzz test-win32 sanitize clean dist dist-build \
+.PHONY: deps demo picture test test-native test-sanitize test-fuzz test-win32 sanitize clean dist dist-build \
         test-dist
 
 deps:
@@ -29,6 +29,18 @@ demo: deps
 	$(NATIVE_TOOLS)/quorb/quorb tomidi $(DEMO)/demo.quorb $(DEMO)/demo.mid --rate 44100
 	@echo "Built build/win32/library/QUORB_REC_M.sem (and build/native/library/QUORB_REC_M.so);"
 	@echo "recorded $(DEMO)/demo.quorb and wrote $(DEMO)/demo.mid."
+
+# The README's picture, docs/demo-take.svg: the demo phrase recorded twice into one file through
+# the module, the first take with a pause and then cut by a full disk (the first 3 bytes of a
+# record, as a torn write leaves them), drawn by quorb view.
+picture: deps
+	cmake --preset native
+	cmake --build --preset native --target QUORB_REC_M quorb quorb-host
+	@mkdir -p $(DEMO) docs && rm -f $(DEMO)/evening.quorb
+	$(NATIVE_TOOLS)/bench_host/quorb-host record tools/demo/phrase.mid $(DEMO)/evening.quorb --pause 2-3
+	tail -c 8 $(DEMO)/evening.quorb | head -c 3 >> $(DEMO)/evening.quorb
+	$(NATIVE_TOOLS)/bench_host/quorb-host record tools/demo/phrase.mid $(DEMO)/evening.quorb
+	$(NATIVE_TOOLS)/quorb/quorb view $(DEMO)/evening.quorb docs/demo-take.svg --rate 44100
 
 # Every test: on Linux (the end-to-end suite also under valgrind), again under AddressSanitizer
 # and UndefinedBehaviorSanitizer, a minute of fuzzing, on 32-bit Windows under Wine, and the
@@ -110,7 +122,9 @@ bench-callgrind: deps
 	done
 
 # How the quorb command scales: peak memory and time of info, dump and tomidi on recordings of
-# 0.5, 1 and 2 million records (the goal: at most 64 bytes per record, time linear).
+# 0.5, 1 and 2 million records (the goal: at most 64 bytes per record, time linear); quorb view
+# on an hour of 100,000 notes (the goal: under 100 bytes of picture a note) and rsvg-convert
+# rendering its picture.
 bench-tools: deps
 	cmake --preset native
 	cmake --build --preset native --target quorb

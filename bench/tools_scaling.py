@@ -1,8 +1,10 @@
 #!/usr/bin/python3
 """How the quorb command scales: peak resident memory and time of info, dump and tomidi on
-recordings of growing size, up to 2 million records (16 MB).
+recordings of growing size, up to 2 million records (16 MB); and quorb view on a one-hour take
+of 100,000 notes: its time, peak memory, bytes of picture per note, and how long rsvg-convert
+takes to render the picture (when it is installed).
 
-    tools_scaling.py QUORB [--records 500000,1000000,2000000]
+    tools_scaling.py QUORB [--records 500000,1000000,2000000] [--notes 100000]
 
 Each file is a realistic take: notes with their offs, controllers and pitch bends at times that
 grow by up to 20 ms (at 44100 ticks per second), cut into two recordings. Peak memory is the
@@ -13,12 +15,14 @@ does not count.
 import argparse
 import os
 import random
+import shutil
 import struct
 import subprocess
 import tempfile
 import time
 
 GOAL_BYTES_PER_RECORD = 64
+GOAL_PICTURE_BYTES_PER_NOTE = 100
 
 
 def make_take(path, records, seed=1):
@@ -41,6 +45,27 @@ def make_take(path, records, seed=1):
     out.close()
 
 
+def make_hour(path, notes, seed=1):
+    """An hour of playing at 44100 ticks a second: notes of 0.1 to 2 s on 4 channels, the pedal
+    every few seconds, a pitch bend now and then."""
+    rng = random.Random(seed)
+    hour = 3600 * 44100
+    events = []
+    for _ in range(notes):
+        on = rng.randrange(hour - 2 * 44100)
+        channel, key = rng.randrange(4), rng.randrange(36, 96)
+        events.append((on, 0x90 | channel | key << 8 | rng.randrange(1, 128) << 16))
+        events.append((on + rng.randrange(4410, 2 * 44100), 0x80 | channel | key << 8))
+    for at in range(0, hour, 4 * 44100):
+        events.append((at, 0xB0 | 64 << 8 | 127 << 16))
+        events.append((at + 3 * 44100, 0xB0 | 64 << 8))
+    for _ in range(notes // 10):
+        events.append((rng.randrange(hour), 0xE0 | rng.randrange(128) << 8 | rng.randrange(128) << 16))
+    events.sort(key=lambda event: event[0])
+    with open(path, "wb") as out:
+        out.write(b"".join(struct.pack("<II", at, word) for at, word in events))
+
+
 def measure(command):
     """Peak resident bytes and wall seconds of a command, its output thrown away."""
     with tempfile.NamedTemporaryFile("r") as report:
@@ -57,6 +82,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("quorb")
     parser.add_argument("--records", default="500000,1000000,2000000")
+    parser.add_argument("--notes", type=int, default=100000)
     args = parser.parse_args()
     counts = [int(n) for n in args.records.split(",")]
     with tempfile.TemporaryDirectory() as work:
@@ -82,6 +108,19 @@ def main():
             os.remove(take)
         print(f"largest peak per record: {worst:.1f} bytes (goal: at most "
               f"{GOAL_BYTES_PER_RECORD}) - {'met' if worst <= GOAL_BYTES_PER_RECORD else 'NOT met'}")
+
+        take, picture = os.path.join(work, "hour.quorb"), os.path.join(work, "hour.svg")
+        make_hour(take, args.notes)
+        peak, seconds = measure([args.quorb, "view", take, picture])
+        per_note = os.path.getsize(picture) / args.notes
+        print(f"view: {args.notes} notes in an hour ({os.path.getsize(take)} bytes): "
+              f"{seconds:.2f} s, peak {peak / 2**20:.1f} MiB, picture {os.path.getsize(picture)} "
+              f"bytes, {per_note:.1f} bytes a note (goal: under {GOAL_PICTURE_BYTES_PER_NOTE}) - "
+              f"{'met' if per_note < GOAL_PICTURE_BYTES_PER_NOTE else 'NOT met'}")
+        renderer = shutil.which("rsvg-convert")
+        if renderer:
+            peak, seconds = measure([renderer, picture, "-o", os.path.join(work, "hour.png")])
+            print(f"rsvg-convert renders it in {seconds:.2f} s, peak {peak / 2**20:.1f} MiB")
 
 
 if __name__ == "__main__":

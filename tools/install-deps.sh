@@ -7,7 +7,7 @@
 set -euo pipefail
 
 packages=(g++ make cmake libgtest-dev googletest libcli11-dev python3-mido valgrind time
-  python3-pefile git clang
+  python3-pefile git clang librsvg2-bin
   g++-mingw-w64-i686 wine wine32
   wine64)
 

@@ -65,6 +65,15 @@ int readCommandLine(int argc, const char* const* argv, Request& request, std::os
   tomidi->add_option("--recording", options.take)->group(""); // --take's name before takes
   addSplit(tomidi, options, "a format 0 file per take: OUT-1.mid, OUT-2.mid...");
 
+  CLI::App* view = app.add_subcommand("view", "draw every take as a piano roll in an SVG "
+                                              "picture (open it in a web browser)")
+                       ->ignore_case();
+  addFile(view, request);
+  view->add_option("OUT", request.out,
+                   "the .svg file to write, replaced if it is one (default: FILE.svg beside FILE, "
+                   "or the next free name; - for standard output)");
+  addRate(view, options, RATE_HELP);
+
   CLI::App* help =
       app.add_subcommand("help", "quorb help format: the file format and its damage rules")
           ->ignore_case();
@@ -78,6 +87,7 @@ int readCommandLine(int argc, const char* const* argv, Request& request, std::os
   if (*dump) request.command = Command::Dump;
   if (*info) request.command = Command::Info;
   if (*tomidi) request.command = Command::ToMidi;
+  if (*view) request.command = Command::View;
   if (*help) {
     if (request.topic.empty()) {
       // app.help() would show the help command's own help.

@@ -12,11 +12,11 @@
 namespace quorb {
 
 struct Request {
-  enum class Command { Convert, Dump, Info, ToMidi, Help };
+  enum class Command { Convert, Dump, Info, ToMidi, View, Help };
   Command command = Command::Convert; // Convert: the files dropped on quorb
   std::vector<std::string> files;     // Convert's
   std::string file;                   // the other commands'
-  std::string out;                    // tomidi's OUT, empty for none
+  std::string out;                    // tomidi's and view's OUT, empty for none
   std::string topic;                  // help's
   OptionTexts options;
 };

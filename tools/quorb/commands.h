@@ -25,6 +25,11 @@ void info(const std::string& file, const Settings& settings, RunNotes& notes);
 void convert(const std::string& in, const std::string& named, const Settings& settings,
              RunNotes& notes);
 
+// Every take of `in` as a piano roll in one SVG picture, under the same rules for OUT as
+// convert: FILE.svg beside `in` by default.
+void view(const std::string& in, const std::string& named, const Settings& settings,
+          RunNotes& notes);
+
 // `quorb help TOPIC`: the file format and its rules (TOPIC "format").
 void helpTopic(const std::string& topic, std::ostream& out);
 

@@ -20,9 +20,10 @@ void refuseUnknownCommand(const std::string& first) {
   std::error_code error;
   if (std::filesystem::exists(pathOf(first), error)) return;
   if (first.find_first_of("./\\:") != std::string::npos) return;
-  throw UsageError("unknown command \"" + first +
-                   "\": the commands are dump, info, tomidi and help, or give .quorb files to "
-                   "convert them");
+  throw UsageError(
+      "unknown command \"" + first +
+      "\": the commands are dump, info, tomidi, view and help, or give .quorb files to "
+      "convert them");
 }
 
 int run(int argc, char** argv) {
@@ -44,6 +45,8 @@ int run(int argc, char** argv) {
     return attempt([&] { info(request.file, settings, notes); });
   case Request::Command::ToMidi:
     return attempt([&] { convert(request.file, request.out, settings, notes); });
+  case Request::Command::View:
+    return attempt([&] { view(request.file, request.out, settings, notes); });
   case Request::Command::Help:
     return attempt([&] { helpTopic(request.topic, std::cout); });
   case Request::Command::Convert:

@@ -14,22 +14,62 @@
 namespace quorb {
 namespace {
 
+// What an output holds: a named OUT that exists is replaced only when it starts like one.
+struct Kind {
+  const char* verb; // what is done to the recording: "converted"
+  const char* what; // "a MIDI file (a recording?)"
+  const char* magic[2];
+};
+const Kind MIDI = {"converted", "a MIDI file (a recording?)", {"MThd", nullptr}};
+const Kind PICTURE = {"drawn", "an SVG picture", {"<?xml", "<svg"}};
+
 // True when a named OUT is not a regular file (standard output, a device, a pipe): written
 // straight, with no report mixed in. Refuses the input itself, a folder, and an existing file
-// that is not a MIDI file (a recording, most likely).
-bool checkNamed(const std::string& out, const std::string& in) {
+// that is not of the kind written.
+bool checkNamed(const std::string& out, const std::string& in, const Kind& kind) {
   if (out == STDOUT_NAME) return true;
   std::error_code error;
   const std::filesystem::file_status status = std::filesystem::status(pathOf(out), error);
   if (!std::filesystem::exists(status)) return false;
   if (sameFile(out, in))
-    throw UsageError(out + " is the recording being converted: it is not overwritten");
+    throw UsageError(out + " is the recording being " + kind.verb + ": it is not overwritten");
   if (std::filesystem::is_directory(status)) throw FileError(out + ": a folder, not a file");
   if (!std::filesystem::is_regular_file(status)) return true;
-  if (std::filesystem::file_size(pathOf(out), error) > 0 && !fileStartsWith(out, "MThd"))
-    throw UsageError(out + " exists and is not a MIDI file (a recording?): it is not "
-                           "overwritten; remove it or choose another name");
-  return false;
+  if (std::filesystem::file_size(pathOf(out), error) == 0) return false;
+  for (const char* magic : kind.magic)
+    if (magic != nullptr && fileStartsWith(out, magic)) return false;
+  throw UsageError(out + " exists and is not " + kind.what +
+                   ": it is not overwritten; remove it or choose another name");
+}
+
+// OUT as named, or `implied` (the next free name when that is taken).
+Destination destination(const std::string& in, const std::string& named, const std::string& implied,
+                        const Kind& kind) {
+  Destination to;
+  to.wanted = named.empty() ? implied : named;
+  to.name = named.empty() ? freeName(implied) : named;
+  to.direct = !named.empty() && checkNamed(named, in, kind);
+  to.replace = !named.empty();
+  return to;
+}
+
+// Opens a direct destination for writing: standard output in binary, or the device named.
+std::FILE* openDirect(const Destination& to) {
+  if (to.name != STDOUT_NAME) {
+    std::FILE* file = std::fopen(to.name.c_str(), "wb");
+    if (file == nullptr) throw FileError("cannot write " + to.name);
+    return file;
+  }
+#ifdef _WIN32
+  _setmode(_fileno(stdout), _O_BINARY);
+#endif
+  return stdout;
+}
+
+void closeDirect(const Destination& to, std::FILE* file, bool ok) {
+  ok = std::fflush(file) == 0 && ok;
+  if (file != stdout) ok = std::fclose(file) == 0 && ok;
+  if (!ok) throw FileError("cannot write " + to.name);
 }
 
 // FILE-1.mid, FILE-2.mid, ... from the output name FILE.mid.
@@ -61,13 +101,15 @@ std::vector<Output> planOutputs(const std::string& in, const std::string& named,
     for (const MidiConverter::Track& track : tracks) {
       const std::string wanted = splitName(base, track.number);
       taken.push_back(freeName(wanted, taken));
-      outputs.push_back({taken.back(), wanted, false, false, {&track}});
+      Output output;
+      output.name = taken.back();
+      output.wanted = wanted;
+      output.tracks.push_back(&track);
+      outputs.push_back(output);
     }
     return outputs;
   }
-  const bool implied = named.empty();
-  outputs.push_back(
-      {implied ? freeName(base) : named, base, !implied && checkNamed(named, in), !implied, {}});
+  outputs.push_back({destination(in, named, base, MIDI), {}});
   for (const MidiConverter::Track& track : tracks)
     outputs.back().tracks.push_back(&track);
   return outputs;
@@ -85,15 +127,7 @@ void writeOutput(const Output& output, uint16_t ticksPerQuarter) {
     file.commit();
     return;
   }
-  std::FILE* file = stdout;
-  if (output.name == STDOUT_NAME) {
-#ifdef _WIN32
-    _setmode(_fileno(stdout), _O_BINARY);
-#endif
-  } else {
-    file = std::fopen(output.name.c_str(), "wb");
-    if (file == nullptr) throw FileError("cannot write " + output.name);
-  }
+  std::FILE* file = openDirect(output);
   bool ok = true;
   try {
     writeSmf([&](const uint8_t* data,
@@ -103,9 +137,23 @@ void writeOutput(const Output& output, uint16_t ticksPerQuarter) {
     if (file != stdout) std::fclose(file);
     throw;
   }
-  ok = std::fflush(file) == 0 && ok;
-  if (file != stdout) ok = std::fclose(file) == 0 && ok;
-  if (!ok) throw FileError("cannot write " + output.name);
+  closeDirect(output, file, ok);
+}
+
+Destination pictureDestination(const std::string& in, const std::string& named) {
+  return destination(in, named, textOf(pathOf(in).replace_extension(".svg")), PICTURE);
+}
+
+void writeText(const Destination& to, const std::string& text) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  if (!to.direct) {
+    AtomicFile file(to.name, to.replace);
+    file.write(bytes, text.size());
+    file.commit();
+    return;
+  }
+  std::FILE* file = openDirect(to);
+  closeDirect(to, file, std::fwrite(bytes, 1, text.size(), file) == text.size());
 }
 
 } // namespace quorb

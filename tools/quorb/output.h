@@ -1,9 +1,9 @@
 #ifndef QUORB_TOOLS_QUORB_OUTPUT_H
 #define QUORB_TOOLS_QUORB_OUTPUT_H
 
-// Where quorb's MIDI files go, checked in one place before anything is written: no file the user
-// did not name is replaced, a named one only when it is a MIDI file, the recording never, and
-// binary output never goes to a console.
+// Where quorb's MIDI files and pictures go, checked in one place before anything is written: no
+// file the user did not name is replaced, a named one only when it is of the kind written (a
+// MIDI file, an SVG picture), the recording never, and binary output never goes to a console.
 
 #include <cstdint>
 #include <string>
@@ -16,11 +16,14 @@ namespace quorb {
 // The OUT that names standard output.
 inline const std::string STDOUT_NAME = "-";
 
-struct Output {
+struct Destination {
   std::string name;
-  std::string wanted; // the name it would have had, had it been free
-  bool direct;        // standard output, a device or a pipe: written straight, not replaced
-  bool replace;       // an existing file of that name may be replaced (a named MIDI file)
+  std::string wanted;   // the name it would have had, had it been free
+  bool direct = false;  // standard output, a device or a pipe: written straight, not replaced
+  bool replace = false; // an existing file of that name may be replaced (a named OUT)
+};
+
+struct Output : Destination {
   std::vector<const MidiConverter::Track*> tracks;
 };
 
@@ -33,6 +36,13 @@ void checkNamedOutput(const std::string& in, const std::string& named, bool spli
 // before any is written.
 std::vector<Output> planOutputs(const std::string& in, const std::string& named, bool split,
                                 const std::vector<MidiConverter::Track>& tracks);
+
+// Names and checks where `quorb view` draws `in`: OUT named, else FILE.svg beside `in` (the next
+// free name when that is taken). Throws UsageError or FileError before anything is written.
+Destination pictureDestination(const std::string& in, const std::string& named);
+
+// Writes `text` to the destination, a file whole or not at all.
+void writeText(const Destination& destination, const std::string& text);
 
 // Writes the output's tracks as a MIDI file: format 0 for one track, 1 for more. A file is
 // written whole or not at all (AtomicFile); a direct output is written as it goes.

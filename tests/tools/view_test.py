@@ -1,0 +1,148 @@
+#!/usr/bin/python3
+"""quorb view as a user sees it: the built quorb draws known takes, rsvg-convert renders the
+picture, and pixels at known places must have the colours of what was played there.
+
+    view_test.py --quorb Q --rsvg RSVG_CONVERT [--emulator 'CMD|ARG'] --work DIR
+"""
+import argparse
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import zlib
+
+# The layout of tools/view/piano_roll.h, in pixels.
+LEFT, ROLL_MAX, MAX_PER_SECOND, ROW = 48, 1120, 200, 6
+TITLE, HEADING, GAP, PEDAL, AXIS, AFTER = 30, 26, 4, 8, 14, 18
+CHANNEL = ["#1f77b4", "#ff7f0e", "#2ca02c", "#d62728", "#9467bd", "#8c564b", "#e377c2", "#7f7f7f",
+           "#bcbd22", "#17becf", "#393b79", "#637939", "#8c6d31", "#843c39", "#7b4173", "#00a087"]
+WHITE, DAMAGE, PAUSE = "#ffffff", "#e00000", "#000000"
+RATE = 1000  # ticks a second: times below are in milliseconds
+
+
+def rec(ms, status, a=0, b=0):
+    return struct.pack("<II", ms, status | a << 8 | b << 16)
+
+
+# Take 1, 10 s: two notes, the pedal down from 1 s to 4 s, a note still held at the end, and a
+# record stamped as a pause ended (9000 before 5500), which stands ahead and is placed at 5.5 s.
+TAKE1 = b"".join([
+    rec(0, 0xB0, 7, 100), rec(1000, 0x90, 60, 127), rec(1000, 0xB0, 64, 127),
+    rec(2000, 0x99, 64, 120), rec(3000, 0x80, 60), rec(4000, 0x89, 64), rec(4000, 0xB0, 64, 0),
+    rec(5000, 0xB0, 7, 90), rec(9000, 0xB0, 7, 80), rec(5500, 0xB0, 7, 70),
+    rec(6000, 0x91, 67, 127), rec(10000, 0xB0, 7, 100)])
+# Take 2, 4 s, with 3 stray bytes after its first second: a damage mark at 1 s.
+TAKE2 = [rec(0, 0x90, 60, 127), rec(1000, 0x80, 60)] + [rec(1000 + 100 * i, 0xB0, 7, i)
+                                                       for i in range(31)]
+ODD_FILES = [  # what, bytes, --rate: each drawn quickly into a picture of at most 2 MiB
+    ("a clock of ages at the lowest rate", rec(0, 0x90, 60, 9) + rec(0xFFFFFFF0, 0x80, 60), "1000"),
+    ("a take every 3 records", b"".join(rec(t, 0x90, 60, 9) for _ in range(1500) for t in (0, 5, 9)), "1000"),
+]
+FILE = TAKE1 + b"".join(TAKE2[:3]) + b"\x01\x02\x03" + b"".join(TAKE2[3:])
+
+
+def take_geometry(seconds, top):
+    """x of a second, y of a key's row middle, y of the pedal band, and the section's end, for a
+    take without bends whose notes lie from C4 to B4."""
+    per_second = min(MAX_PER_SECOND, ROLL_MAX / seconds)
+    roll = top + HEADING
+    pedal = roll + 12 * ROW + GAP
+    return (lambda s: LEFT + s * per_second, lambda key: roll + (71 - key) * ROW + ROW // 2,
+            pedal + PEDAL // 2, pedal + PEDAL + AXIS + AFTER)
+
+
+X1, Y1, PEDAL1, END1 = take_geometry(10, TITLE)
+X2, Y2, _, _ = take_geometry(4, END1)
+CASES = [  # what, x, y, colour
+    ("note on channel 1", X1(2), Y1(60), CHANNEL[0]),
+    ("note on channel 10", X1(3), Y1(64), CHANNEL[9]),
+    ("no note: background", X1(8.25), Y1(62), WHITE),
+    ("after a note's end", X1(3.25), Y1(60), WHITE),
+    ("pedal down", X1(2.5), PEDAL1, CHANNEL[0]),
+    ("pedal up", X1(4.75), PEDAL1, "#f4f4f4"),
+    ("a hanging note reaches the end", X1(9.75), Y1(67), CHANNEL[1]),
+    ("a hanging note is marked", X1(10) + 1.5, Y1(67), "#000000"),
+    ("a pause end is marked", X1(5.5) - 0.5, [Y1(k) for k in range(62, 72)], PAUSE),
+    ("damage is marked", X2(1) - 0.5, [Y2(k) for k in range(62, 72)], DAMAGE),
+    ("take 2's note", X2(0.5), Y2(60), CHANNEL[0]),
+]
+
+
+def png_pixels(data):
+    """Rows of "#rrggbb" of an 8-bit RGB or RGBA PNG, as rsvg-convert writes it."""
+    width, height = struct.unpack(">II", data[16:24])
+    assert data[24] == 8 and data[25] in (2, 6) and data[28] == 0, "not 8-bit RGB(A), not interlaced"
+    n = 3 if data[25] == 2 else 4
+    chunks, at = b"", 8
+    while at < len(data):
+        size, kind = struct.unpack(">I4s", data[at:at + 8])
+        if kind == b"IDAT":
+            chunks += data[at + 8:at + 8 + size]
+        at += 12 + size
+    raw, stride, rows, prior = zlib.decompress(chunks), width * n, [], bytearray(width * n)
+    for y in range(height):
+        kind, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for i in range(stride):
+            a = line[i - n] if i >= n else 0
+            b, c = prior[i], prior[i - n] if i >= n else 0
+            if kind == 1:
+                line[i] = (line[i] + a) & 255
+            elif kind == 2:
+                line[i] = (line[i] + b) & 255
+            elif kind == 3:
+                line[i] = (line[i] + (a + b) // 2) & 255
+            elif kind == 4:
+                p = a + b - c
+                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+                line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
+        rows.append(["#%02x%02x%02x" % tuple(line[i:i + 3]) for i in range(0, stride, n)])
+        prior = line
+    return rows
+
+
+def run(command, work):
+    done = subprocess.run(command, cwd=work, capture_output=True, timeout=120, stdin=subprocess.DEVNULL)
+    text = (done.stdout + done.stderr).decode("utf-8", "replace")
+    assert done.returncode == 0, f"{command}: exit {done.returncode}\n{text}"
+    return text
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    for option in ("--quorb", "--rsvg", "--work"):
+        parser.add_argument(option, required=True)
+    parser.add_argument("--emulator", default="")
+    args = parser.parse_args()
+    emulator = [part for part in args.emulator.split("|") if part]
+    shutil.rmtree(args.work, ignore_errors=True)
+    os.makedirs(args.work)
+    for what, data, rate in ODD_FILES:
+        with open(os.path.join(args.work, "odd.quorb"), "wb") as f:
+            f.write(data)
+        run([*emulator, args.quorb, "view", "odd.quorb", "odd.svg", "--rate", rate], args.work)
+        assert os.path.getsize(os.path.join(args.work, "odd.svg")) < 2 * 2**20, what
+    with open(os.path.join(args.work, "evening & night.quorb"), "wb") as f:
+        f.write(FILE)
+    said = run([*emulator, args.quorb, "view", "evening & night.quorb", "evening.svg", "--rate",
+                str(RATE)], args.work)
+    assert "wrote evening.svg: 2 takes, 4 notes" in said, said
+    assert "3 damaged bytes skipped in 1 place" in said, said
+    # Like the MIDI files: an implied picture never replaces a file.
+    for wrote in ("evening & night.svg", "evening & night (2).svg"):
+        said = run([*emulator, args.quorb, "view", "evening & night.quorb"], args.work)
+        assert f"wrote {wrote}" in said, said
+    run([args.rsvg, "evening.svg", "-o", "evening.png"], args.work)
+    with open(os.path.join(args.work, "evening.png"), "rb") as f:
+        pixels = png_pixels(f.read())
+    failed = []
+    for what, x, ys, colour in CASES:
+        seen = [pixels[int(y)][int(x)] for y in (ys if isinstance(ys, list) else [ys])]
+        if colour not in seen:
+            failed.append(f"{what}: {colour} wanted at x {int(x)}, y {ys}; seen {sorted(set(seen))}")
+    print("\n".join(failed) or f"{len(CASES)} places have their colours")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

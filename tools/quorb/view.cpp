@@ -1,0 +1,36 @@
+#include "commands.h"
+
+#include <iostream>
+#include <sstream>
+
+#include "output.h"
+#include "piano_roll.h"
+#include "tool_support.h"
+
+namespace quorb {
+
+void view(const std::string& in, const std::string& named, const Settings& settings,
+          RunNotes& notes) {
+  const Destination to = pictureDestination(in, named);
+  ViewOptions options;
+  options.rate = settings.midi.rate;
+  options.title = textOf(pathOf(in).filename());
+  PianoRoll roll(options);
+  const ReadTotals totals = readChecked(in, readWholeFile(in, "recording"), roll);
+  if (totals.channelMessages == 0) throw FileError(in + ": holds no messages: nothing written");
+  std::ostringstream svg;
+  roll.write(svg);
+  writeText(to, svg.str());
+
+  std::ostream& report = to.direct ? std::cerr : std::cout;
+  notes.sayRate(report);
+  const ViewSummary& drawn = roll.summary();
+  report << "quorb: wrote " << (to.name == STDOUT_NAME ? "standard output" : to.name);
+  if (to.name != to.wanted) report << " (" << to.wanted << " is there already)";
+  report << ": " << plural(drawn.takes, "take") << ", " << plural(drawn.notes, "note")
+         << "; open it in a web browser\n";
+  const std::string damage = damageSummary(totals);
+  if (!damage.empty()) std::cerr << "quorb: warning: " << damage << " (marked in red)\n";
+}
+
+} // namespace quorb

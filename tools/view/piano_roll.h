@@ -1,0 +1,134 @@
+#ifndef QUORB_TOOLS_VIEW_PIANO_ROLL_H
+#define QUORB_TOOLS_VIEW_PIANO_ROLL_H
+
+// A recording file drawn as a piano roll: one SVG picture, a section per take in file order.
+// Each section has a heading (take number, length, notes), a roll (x seconds, y pitch, a bar per
+// note coloured by channel, its opacity by velocity), a band for the sustain pedal under it, a
+// lane for pitch bend when the take has any, and a time axis. Notes still held at the take's end
+// reach its end and are marked; damage the reader skipped, system statuses and pause ends are
+// vertical marks whose <title> says what happened.
+//
+// The picture is meant to stay small for long takes: styles are CSS classes defined once, the
+// notes of one channel and velocity step are one <path> of relative moves, coordinates are
+// rounded to tenths of a pixel. About 15 bytes a note.
+//
+// Use: pass a PianoRoll to readRecording (it is the reading's sink), then call write once.
+
+#include "recording.h"
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace quorb {
+
+struct ViewOptions {
+  double rate = 44100; // host clock ticks per second, > 0
+  std::string title;   // the picture's first line, e.g. the file's name (UTF-8)
+};
+
+// The layout, in pixels. Fixed so that a picture can be checked at known places: with x and y
+// below, a note of key K at second S in a take whose roll starts at `top` and whose highest
+// drawn key is `high` (the B that ends the octave of its highest note) has its bar's middle at
+// (LEFT + S * pixelsPerSecond, top + (high - K) * ROW + ROW / 2).
+namespace layout {
+constexpr int WIDTH = 1200;            // the whole picture
+constexpr int LEFT = 48;               // where time 0 is; pitch names are left of it
+constexpr int ROLL_MAX = 1120;         // the longest roll; longer takes get fewer pixels a second
+constexpr double MAX_PER_SECOND = 200; // pixels a second for takes short enough
+constexpr int ROW = 6;                 // pixels a semitone
+constexpr int TITLE = 30;              // the picture's title above the first take
+constexpr int HEADING = 26;            // a take's heading above its roll
+constexpr int GAP = 4;                 // between the roll and the pedal band, the band and bends
+constexpr int PEDAL = 8;               // the pedal band's height
+constexpr int BEND = 24;               // the bend lane's height
+constexpr int AXIS = 14;               // time labels under the lanes
+constexpr int AFTER = 18;              // space after a take
+constexpr int MARKS_PER_TAKE = 200;    // more are counted in the heading, not drawn
+constexpr int MAX_TAKES = 500;         // more are counted at the end, not drawn
+} // namespace layout
+
+// The 16 channel colours, "#rrggbb", channel 1 first; the picture's CSS classes c0-c15 use them.
+extern const char* const CHANNEL_COLOURS[16];
+extern const char* const BACKGROUND_COLOUR; // where nothing is drawn
+extern const char* const DAMAGE_COLOUR;     // damage and altered records
+extern const char* const PAUSE_COLOUR;      // pause ends
+
+struct ViewSummary {
+  uint64_t takes = 0;
+  uint64_t notes = 0;
+  uint64_t hangingNotes = 0; // still held at their take's end
+  uint64_t marks = 0;        // damage, altered records and pause ends, drawn or counted
+};
+
+class PianoRoll : public RecordingSink {
+public:
+  explicit PianoRoll(const ViewOptions& options); // throws std::invalid_argument for a bad rate
+
+  void beginRecording(uint64_t number) override;
+  void event(const RecordedEvent& event) override;
+  void endRecording() override;
+  void warning(const RecordingWarning& warning) override;
+
+  // Writes the picture, after the reading has ended. Throws std::ios_base::failure when `svg`
+  // fails.
+  void write(std::ostream& svg);
+  const ViewSummary& summary() const { return summary_; }
+
+private:
+  struct Note {
+    uint64_t on, off;
+    uint8_t key, channel, velocity;
+    bool hanging;
+  };
+  struct Span { // a pedal held down
+    uint64_t from, to;
+    uint8_t channel;
+  };
+  struct Bend {
+    uint64_t ticks;
+    int16_t value; // -8192 to 8191
+    uint8_t channel;
+  };
+  struct Mark {
+    uint64_t ticks;
+    bool pause;
+    std::string text;
+  };
+  struct Pending { // a warning not yet placed in a take: placed by its offset
+    uint64_t offset;
+    std::string text;
+  };
+
+  void placeWarningsBefore(uint64_t offset, uint64_t ticks);
+  void addMark(uint64_t ticks, bool pause, std::string text);
+  void drawTake();
+
+  ViewOptions options_;
+  ViewSummary summary_;
+  std::string body_; // the finished takes' sections
+  int height_ = layout::TITLE;
+
+  // The take being read.
+  uint64_t number_ = 0;
+  uint64_t end_ = 0;
+  bool hasEvents_ = false;
+  uint64_t lastTicks_ = 0;
+  std::vector<Note> notes_;
+  std::vector<Span> pedal_;
+  std::vector<Bend> bends_;
+  std::vector<Mark> marks_;
+  uint64_t marksNotDrawn_ = 0;
+  int32_t sounding_[16][128]; // index into notes_ of the note sounding, or -1
+  int64_t pedalFrom_[16];     // ticks the pedal went down, or -1
+  bool inPause_ = false;      // the record before was stamped at a pause's end
+  uint64_t pauseTicks_ = 0;   // the last pause end marked, and how many records it holds
+  uint64_t pauseRecords_ = 0;
+  std::vector<Pending> pending_; // in offset order, as the reader reports them
+  size_t pendingNext_ = 0;
+};
+
+} // namespace quorb
+
+#endif // QUORB_TOOLS_VIEW_PIANO_ROLL_H
