@@ -37,9 +37,9 @@ picture: deps
 	cmake --preset native
 	cmake --build --preset native --target QUORB_REC_M quorb quorb-host
 	@mkdir -p $(DEMO) docs && rm -f $(DEMO)/evening.quorb
-	$(NATIVE_TOOLS)/bench_host/quorb-host record tools/demo/phrase.mid $(DEMO)/evening.quorb --pause 2-3
+	$(NATIVE_TOOLS)/stand_in_host/quorb-host record tools/demo/phrase.mid $(DEMO)/evening.quorb --pause 2-3
 	tail -c 8 $(DEMO)/evening.quorb | head -c 3 >> $(DEMO)/evening.quorb
-	$(NATIVE_TOOLS)/bench_host/quorb-host record tools/demo/phrase.mid $(DEMO)/evening.quorb
+	$(NATIVE_TOOLS)/stand_in_host/quorb-host record tools/demo/phrase.mid $(DEMO)/evening.quorb
 	$(NATIVE_TOOLS)/quorb/quorb view $(DEMO)/evening.quorb docs/demo-take.svg --rate 44100
 
 # Every test: on Linux (the end-to-end suite also under valgrind), again under AddressSanitizer
