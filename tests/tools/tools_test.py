@@ -157,7 +157,8 @@ class Tools(unittest.TestCase):
         song, take = read("Sonate.mid"), read("a.quorb")
         write("Sonate.quorb", take)
         write("torn.quorb", take + b"\x01")
-        junk = {"sound.wav": b"RIFF\x24\0\0\0WAVEfmt " + bytes(64), "quorb.exe": b"MZ" + bytes(99),
+        junk = {"sound.wav": b"RIFF\x24\0\0\0WAVEfmt " + bytes(64), "quorb.exe": b"MZ" + bytes(58) + b"\x40\0\0\0PE\0\0" + bytes(40),
+                "mz.quorb": b"MZ\0\0" + take[4:],
                 "song.zip": b"PK\x03\x04" + take, "song.mp3": b"ID3\x04" + take,
                 "song.ogg": b"OggS" + take, "song.flac": b"fLaC" + take, "doc.pdf": b"%PDF-1.4",
                 "notes.txt": "Käse: take 1\r\n".encode() * 9, "empty.quorb": b"",
@@ -175,6 +176,7 @@ class Tools(unittest.TestCase):
             (ARGS.quorb, ["Sonate.quorb", "--split"], 0, "Sonate-1 (2).mid (Sonate-1.mid is", {}),
             (ARGS.quorb, ["tomidi", "Sonate.quorb", "Sonate.mid"], 0, "wrote Sonate.mid", {}),
             (ARGS.quorb, ["Sonate.mid"], 1, "Sonate.mid: a Standard MIDI File, not a record", {}),
+            (ARGS.quorb, ["mz.quorb"], 0, "wrote mz.mid", {}),  # a first time of 0x5A4D ticks
             *[(ARGS.quorb, [name], 1, f"{name}: {kind}", {name.rsplit(".", 1)[0] + ".mid": None})
               for name, kind in [("sound.wav", "a WAV sound file"),
                                  ("quorb.exe", "a Windows program or DLL"),

@@ -202,7 +202,6 @@ const char* knownFormat(const uint8_t* bytes, size_t size) {
     const char* kind;
   } SIGNATURES[] = {
       {"MThd", "a Standard MIDI File"},
-      {"MZ", "a Windows program or DLL"},
       {"PK\x03\x04", "a zip archive"},
       {"PK\x05\x06", "a zip archive"},
       {"ID3", "an MP3 sound file"},
@@ -215,6 +214,14 @@ const char* knownFormat(const uint8_t* bytes, size_t size) {
   };
   if (startsWith("RIFF"))
     return startsWith("WAVE", 8) ? "a WAV sound file" : "a RIFF file (sound or video)";
+  // "MZ" alone is a first time of 0x5A4D ticks modulo 2^16, one take in 65,536: a Windows
+  // program or DLL also has "PE\0\0" where the word at byte 60 points.
+  if (startsWith("MZ") && size >= 64) {
+    const uint32_t header = uint32_t(bytes[60]) | uint32_t(bytes[61]) << 8 |
+                            uint32_t(bytes[62]) << 16 | uint32_t(bytes[63]) << 24;
+    if (header <= size - 4 && std::equal(bytes + header, bytes + header + 4, "PE\0\0"))
+      return "a Windows program or DLL";
+  }
   for (const auto& signature : SIGNATURES)
     if (startsWith(signature.magic)) return signature.kind;
   // Plain text: its first bytes are printable UTF-8. A recording's first record is not: a
