@@ -2,7 +2,7 @@
 # and on Windows a 32-bit DLL whose export directory is named "QUORB_REC_M.sem" and which
 # imports nothing but Windows system DLLs.
 #   cmake -DMODULE=<file> -DTOOL=<objdump or nm> -DFORMAT=pe|elf -P exports_check.cmake
-cmake_minimum_required(VERSION 3.20)
+cmake_minimum_required(VERSION 3.25)
 
 set(expected_exports getModuleProperties makeModule)
 # DLLs every Windows installation has; anything else (libstdc++-6.dll, libgcc_s_*.dll,
@@ -27,11 +27,13 @@ if(FORMAT STREQUAL "pe")
   if(NOT CMAKE_MATCH_1 STREQUAL "QUORB_REC_M.sem")
     fail("export directory named '${CMAKE_MATCH_1}'")
   endif()
-  # The names follow the "[Ordinal/Name Pointer] Table" heading, one "[ n] name" per line.
-  string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table\n(([ \t]+\\[ *[0-9]+\\] [^\n]+\n)*)"
-         table "${dump}")
-  string(REGEX MATCHALL "\\[ *[0-9]+\\] [^\n]+" names "${CMAKE_MATCH_1}")
-  list(TRANSFORM names REPLACE "^\\[ *[0-9]+\\] " "")
+  # The names follow the "[Ordinal/Name Pointer] Table" heading, one "[ n] ... name" per line,
+  # the name last: binutils 2.40 writes "[   0] name", 2.44 "[   0] +base[   1]  0000 name"
+  # under a column heading of its own.
+  set(heading "\\[Ordinal/Name Pointer\\] Table[^\n]*\n([ \t]+Ordinal[^\n]*\n)?")
+  string(REGEX MATCH "${heading}(([ \t]+\\[ *[0-9]+\\][^\n]+\n)*)" table "${dump}")
+  string(REGEX MATCHALL "\\[ *[0-9]+\\][^\n]+" names "${CMAKE_MATCH_2}")
+  list(TRANSFORM names REPLACE "^.* " "")
   string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
   list(TRANSFORM imports REPLACE "^DLL Name: " "")
   foreach(dll IN LISTS imports)
