@@ -30,17 +30,20 @@ demo: deps
 	@echo "Built build/win32/library/QUORB_REC_M.sem (and build/native/library/QUORB_REC_M.so);"
 	@echo "recorded $(DEMO)/demo.quorb and wrote $(DEMO)/demo.mid."
 
-# The README's picture, docs/demo-take.svg: the demo phrase recorded twice into one file through
+# The README's picture, docs/demo-take.png: the demo phrase recorded twice into one file through
 # the module, the first take with a pause and then cut by a full disk (the first 3 bytes of a
-# record, as a torn write leaves them), drawn by quorb view.
+# record, as a torn write leaves them), drawn by quorb view; its page's <svg> element, which
+# stands on lines of its own, rendered by rsvg-convert.
 picture: deps
 	cmake --preset native
 	cmake --build --preset native --target QUORB_REC_M quorb quorb-host
-	@mkdir -p $(DEMO) docs && rm -f $(DEMO)/evening.quorb
+	@mkdir -p $(DEMO) docs && rm -f $(DEMO)/evening.quorb $(DEMO)/evening.html
 	$(NATIVE_TOOLS)/stand_in_host/quorb-host record tools/demo/phrase.mid $(DEMO)/evening.quorb --pause 2-3
 	tail -c 8 $(DEMO)/evening.quorb | head -c 3 >> $(DEMO)/evening.quorb
 	$(NATIVE_TOOLS)/stand_in_host/quorb-host record tools/demo/phrase.mid $(DEMO)/evening.quorb
-	$(NATIVE_TOOLS)/quorb/quorb view $(DEMO)/evening.quorb docs/demo-take.svg --rate 44100
+	$(NATIVE_TOOLS)/quorb/quorb view $(DEMO)/evening.quorb $(DEMO)/evening.html --rate 44100
+	sed -n '/^<svg /,/^<\/svg>$$/p' $(DEMO)/evening.html > $(DEMO)/evening.svg
+	rsvg-convert $(DEMO)/evening.svg -o docs/demo-take.png
 
 # Every test: on Linux (the end-to-end suite also under valgrind), again under AddressSanitizer
 # and UndefinedBehaviorSanitizer, a minute of fuzzing, on 32-bit Windows under Wine, and the
@@ -124,7 +127,7 @@ bench-callgrind: deps
 # How the quorb command scales: peak memory and time of info, dump and tomidi on recordings of
 # 0.5, 1 and 2 million records (the goal: at most 64 bytes per record, time linear); quorb view
 # on an hour of 100,000 notes (the goal: under 100 bytes of picture a note) and rsvg-convert
-# rendering its picture.
+# rendering its drawing.
 bench-tools: deps
 	cmake --preset native
 	cmake --build --preset native --target quorb

@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """quorb view as a user sees it: the built quorb draws known takes, rsvg-convert renders the
-picture, and pixels at known places must have the colours of what was played there.
+drawing of the page, and pixels at known places must have the colours of what was played there.
 
     view_test.py --quorb Q --rsvg RSVG_CONVERT [--emulator 'CMD|ARG'] --work DIR
 """
@@ -11,6 +11,9 @@ import struct
 import subprocess
 import sys
 import zlib
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from picture_page import drawing_of  # noqa: E402
 
 # The layout of tools/view/piano_roll.h, in pixels.
 LEFT, ROLL_MAX, MAX_PER_SECOND, ROW = 48, 1120, 200, 6
@@ -120,18 +123,22 @@ def main():
     for what, data, rate in ODD_FILES:
         with open(os.path.join(args.work, "odd.quorb"), "wb") as f:
             f.write(data)
-        run([*emulator, args.quorb, "view", "odd.quorb", "odd.svg", "--rate", rate], args.work)
-        assert os.path.getsize(os.path.join(args.work, "odd.svg")) < 2 * 2**20, what
+        run([*emulator, args.quorb, "view", "odd.quorb", "odd.html", "--rate", rate], args.work)
+        assert os.path.getsize(os.path.join(args.work, "odd.html")) < 2 * 2**20, what
     with open(os.path.join(args.work, "evening & night.quorb"), "wb") as f:
         f.write(FILE)
-    said = run([*emulator, args.quorb, "view", "evening & night.quorb", "evening.svg", "--rate",
+    said = run([*emulator, args.quorb, "view", "evening & night.quorb", "evening.html", "--rate",
                 str(RATE)], args.work)
-    assert "wrote evening.svg: 2 takes, 4 notes" in said, said
+    assert "wrote evening.html: 2 takes, 4 notes" in said, said
     assert "3 damaged bytes skipped in 1 place" in said, said
     # Like the MIDI files: an implied picture never replaces a file.
-    for wrote in ("evening & night.svg", "evening & night (2).svg"):
+    for wrote in ("evening & night.html", "evening & night (2).html"):
         said = run([*emulator, args.quorb, "view", "evening & night.quorb"], args.work)
         assert f"wrote {wrote}" in said, said
+    with open(os.path.join(args.work, "evening.html"), encoding="utf-8") as page:
+        drawing = drawing_of(page.read())
+    with open(os.path.join(args.work, "evening.svg"), "w", encoding="utf-8") as f:
+        f.write(drawing)
     run([args.rsvg, "evening.svg", "-o", "evening.png"], args.work)
     with open(os.path.join(args.work, "evening.png"), "rb") as f:
         pixels = png_pixels(f.read())

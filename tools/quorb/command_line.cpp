@@ -65,13 +65,14 @@ int readCommandLine(int argc, const char* const* argv, Request& request, std::os
   tomidi->add_option("--recording", options.take)->group(""); // --take's name before takes
   addSplit(tomidi, options, "a format 0 file per take: OUT-1.mid, OUT-2.mid...");
 
-  CLI::App* view = app.add_subcommand("view", "draw every take as a piano roll in an SVG "
-                                              "picture (open it in a web browser)")
+  CLI::App* view = app.add_subcommand("view", "draw every take as a piano roll in a picture "
+                                              "page (open it in a web browser)")
                        ->ignore_case();
   addFile(view, request);
-  view->add_option("OUT", request.out,
-                   "the .svg file to write, replaced if it is one (default: FILE.svg beside FILE, "
-                   "or the next free name; - for standard output)");
+  view->add_option(
+      "OUT", request.out,
+      "the .html page to write, replaced if it is one (default: FILE.html beside FILE, "
+      "or the next free name; - for standard output)");
   addRate(view, options, RATE_HELP);
 
   CLI::App* help =

@@ -25,8 +25,8 @@ void info(const std::string& file, const Settings& settings, RunNotes& notes);
 void convert(const std::string& in, const std::string& named, const Settings& settings,
              RunNotes& notes);
 
-// Every take of `in` as a piano roll in one SVG picture, under the same rules for OUT as
-// convert: FILE.svg beside `in` by default.
+// Every take of `in` as a piano roll in one picture page, under the same rules for OUT as
+// convert: FILE.html beside `in` by default.
 void view(const std::string& in, const std::string& named, const Settings& settings,
           RunNotes& notes);
 

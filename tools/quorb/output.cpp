@@ -21,7 +21,7 @@ struct Kind {
   const char* magic[2];
 };
 const Kind MIDI = {"converted", "a MIDI file (a recording?)", {"MThd", nullptr}};
-const Kind PICTURE = {"drawn", "an SVG picture", {"<?xml", "<svg"}};
+const Kind PICTURE = {"drawn", "a picture page (HTML)", {"<!DOCTYPE html", "<!doctype html"}};
 
 // True when a named OUT is not a regular file (standard output, a device, a pipe): written
 // straight, with no report mixed in. Refuses the input itself, a folder, and an existing file
@@ -141,7 +141,7 @@ void writeOutput(const Output& output, uint16_t ticksPerQuarter) {
 }
 
 Destination pictureDestination(const std::string& in, const std::string& named) {
-  return destination(in, named, textOf(pathOf(in).replace_extension(".svg")), PICTURE);
+  return destination(in, named, textOf(pathOf(in).replace_extension(".html")), PICTURE);
 }
 
 void writeText(const Destination& to, const std::string& text) {

@@ -3,7 +3,7 @@
 
 // Where quorb's MIDI files and pictures go, checked in one place before anything is written: no
 // file the user did not name is replaced, a named one only when it is of the kind written (a
-// MIDI file, an SVG picture), the recording never, and binary output never goes to a console.
+// MIDI file, a picture page), the recording never, and binary output never goes to a console.
 
 #include <cstdint>
 #include <string>
@@ -37,7 +37,7 @@ void checkNamedOutput(const std::string& in, const std::string& named, bool spli
 std::vector<Output> planOutputs(const std::string& in, const std::string& named, bool split,
                                 const std::vector<MidiConverter::Track>& tracks);
 
-// Names and checks where `quorb view` draws `in`: OUT named, else FILE.svg beside `in` (the next
+// Names and checks where `quorb view` draws `in`: OUT named, else FILE.html beside `in` (the next
 // free name when that is taken). Throws UsageError or FileError before anything is written.
 Destination pictureDestination(const std::string& in, const std::string& named);
 

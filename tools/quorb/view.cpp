@@ -18,9 +18,9 @@ void view(const std::string& in, const std::string& named, const Settings& setti
   PianoRoll roll(options);
   const ReadTotals totals = readChecked(in, readWholeFile(in, "recording"), roll);
   if (totals.channelMessages == 0) throw FileError(in + ": holds no messages: nothing written");
-  std::ostringstream svg;
-  roll.write(svg);
-  writeText(to, svg.str());
+  std::ostringstream page;
+  roll.write(page);
+  writeText(to, page.str());
 
   std::ostream& report = to.direct ? std::cerr : std::cout;
   notes.sayRate(report);

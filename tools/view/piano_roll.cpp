@@ -314,34 +314,34 @@ void PianoRoll::drawTake() {
   height_ = lanesBottom + AXIS + AFTER;
 }
 
-void PianoRoll::write(std::ostream& svg) {
-  svg.exceptions(std::ios_base::badbit | std::ios_base::failbit);
+void PianoRoll::write(std::ostream& page) {
+  page.exceptions(std::ios_base::badbit | std::ios_base::failbit);
   const int height = summary_.takes == 0                    ? TITLE + 30
                      : summary_.takes > uint64_t(MAX_TAKES) ? height_ + 20
                                                             : height_;
-  svg << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-         // The SVG namespace is a name that browsers require; nothing is fetched from it.
-         "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\""
-      << WIDTH << "\" height=\"" << height << "\" viewBox=\"0 0 " << WIDTH << " " << height
-      << "\">\n<style>" << svg::STYLE;
+  // A page around the drawing: an HTML parser takes <svg> in as SVG, where a bare .svg file
+  // would need the SVG namespace declared. The <svg> element stands on lines of its own.
+  page << "<!DOCTYPE html>\n<meta charset=\"utf-8\">\n<title>" << escaped(options_.title)
+       << "</title>\n<svg width=\"" << WIDTH << "\" height=\"" << height << "\" viewBox=\"0 0 "
+       << WIDTH << " " << height << "\">\n<style>" << svg::STYLE;
   for (int channel = 0; channel < 16; ++channel)
-    svg << ".c" << channel << "{stroke:" << CHANNEL_COLOURS[channel]
-        << ";fill:" << CHANNEL_COLOURS[channel] << "}";
+    page << ".c" << channel << "{stroke:" << CHANNEL_COLOURS[channel]
+         << ";fill:" << CHANNEL_COLOURS[channel] << "}";
   // After the colours: a pedal span is filled, a note path is not.
-  svg << ".dmg{stroke:" << DAMAGE_COLOUR << ";fill:" << DAMAGE_COLOUR
-      << "}.pause{stroke:" << PAUSE_COLOUR
-      << "}.n,.b{fill:none}.p{stroke:none}</style>\n<rect width=\"100%\" height=\"100%\" fill=\""
-      << BACKGROUND_COLOUR << "\"/>\n<text class=\"t\" x=\"" << LEFT - 40 << "\" y=\"20\">"
-      << escaped(options_.title) << " \xC2\xB7 "
-      << (summary_.takes == 1 ? std::string("1 take") : std::to_string(summary_.takes) + " takes")
-      << " \xC2\xB7 " << options_.rate << " ticks a second</text>\n";
+  page << ".dmg{stroke:" << DAMAGE_COLOUR << ";fill:" << DAMAGE_COLOUR
+       << "}.pause{stroke:" << PAUSE_COLOUR
+       << "}.n,.b{fill:none}.p{stroke:none}</style>\n<rect width=\"100%\" height=\"100%\" fill=\""
+       << BACKGROUND_COLOUR << "\"/>\n<text class=\"t\" x=\"" << LEFT - 40 << "\" y=\"20\">"
+       << escaped(options_.title) << " \xC2\xB7 "
+       << (summary_.takes == 1 ? std::string("1 take") : std::to_string(summary_.takes) + " takes")
+       << " \xC2\xB7 " << options_.rate << " ticks a second</text>\n";
   if (summary_.takes > uint64_t(MAX_TAKES))
-    svg << "<text x=\"" << LEFT << "\" y=\"" << height - 8 << "\">" << summary_.takes - MAX_TAKES
-        << " more takes not drawn</text>\n";
+    page << "<text x=\"" << LEFT << "\" y=\"" << height - 8 << "\">" << summary_.takes - MAX_TAKES
+         << " more takes not drawn</text>\n";
   if (summary_.takes == 0)
-    svg << "<text x=\"" << LEFT << "\" y=\"" << TITLE + 16 << "\">no records</text>\n";
-  svg << body_ << "</svg>\n";
-  svg.flush();
+    page << "<text x=\"" << LEFT << "\" y=\"" << TITLE + 16 << "\">no records</text>\n";
+  page << body_ << "</svg>\n";
+  page.flush();
 }
 
 } // namespace quorb

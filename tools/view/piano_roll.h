@@ -1,7 +1,8 @@
 #ifndef QUORB_TOOLS_VIEW_PIANO_ROLL_H
 #define QUORB_TOOLS_VIEW_PIANO_ROLL_H
 
-// A recording file drawn as a piano roll: one SVG picture, a section per take in file order.
+// A recording file drawn as a piano roll: one SVG drawing in an HTML page that any web browser
+// opens, a section per take in file order.
 // Each section has a heading (take number, length, notes), a roll (x seconds, y pitch, a bar per
 // note coloured by channel, its opacity by velocity), a band for the sustain pedal under it, a
 // lane for pitch bend when the take has any, and a time axis. Notes still held at the take's end
@@ -71,9 +72,10 @@ public:
   void endRecording() override;
   void warning(const RecordingWarning& warning) override;
 
-  // Writes the picture, after the reading has ended. Throws std::ios_base::failure when `svg`
+  // Writes the page, after the reading has ended: "<!DOCTYPE html>", its title, then the drawing
+  // from a line starting "<svg" to the line "</svg>". Throws std::ios_base::failure when `page`
   // fails.
-  void write(std::ostream& svg);
+  void write(std::ostream& page);
   const ViewSummary& summary() const { return summary_; }
 
 private:
