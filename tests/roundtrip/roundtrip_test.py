@@ -6,9 +6,7 @@ an independent reader and writer of Standard MIDI Files.
 
 Every program runs in DIR with relative paths, so the same test drives Windows builds under Wine.
 """
-import argparse
 import os
-import shutil
 import struct
 import subprocess
 import sys
@@ -18,6 +16,7 @@ import mido
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from mido_reading import channel_messages  # noqa: E402
+from program_args import program_args  # noqa: E402
 
 RATE = 48000  # clock ticks per second in the stand-in host
 BLOCK = 64
@@ -154,15 +153,7 @@ class RoundTrip(unittest.TestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--host", required=True)
-    parser.add_argument("--quorb", required=True)
-    parser.add_argument("--emulator", default="")
-    parser.add_argument("--work", required=True)
-    ARGS, rest = parser.parse_known_args()
-    ARGS.emulator = [part for part in ARGS.emulator.split("|") if part]
-    shutil.rmtree(ARGS.work, ignore_errors=True)
-    os.makedirs(ARGS.work)
+    ARGS, rest = program_args("--host", "--quorb")
     unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
 
 

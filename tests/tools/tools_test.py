@@ -4,7 +4,6 @@ Windows habits, and errors in words. Natively, and as .exe under Wine (--emulato
 
     tools_test.py --quorb Q --host H --holder HOLD --phrase MID [--emulator 'CMD|ARG'] --work DIR
 """
-import argparse
 import os
 import pty
 import random
@@ -15,6 +14,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from mido_reading import channel_messages  # noqa: E402  (mido's reading, tempo map applied)
+from program_args import program_args  # noqa: E402
 
 ARGS = None
 TICK = 60.0 / (120 * 960)  # seconds per tick of a converted file at the defaults
@@ -232,14 +232,7 @@ class Tools(unittest.TestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    for option in ("--quorb", "--host", "--holder", "--phrase", "--work"):
-        parser.add_argument(option, required=True)
-    parser.add_argument("--emulator", default="")
-    ARGS, rest = parser.parse_known_args()
-    ARGS.emulator = [part for part in ARGS.emulator.split("|") if part]
-    shutil.rmtree(ARGS.work, ignore_errors=True)
-    os.makedirs(ARGS.work)
+    ARGS, rest = program_args("--quorb", "--host", "--holder", "--phrase")
     unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
 
 

@@ -4,9 +4,7 @@ drawing of the page, and pixels at known places must have the colours of what wa
 
     view_test.py --quorb Q --rsvg RSVG_CONVERT [--emulator 'CMD|ARG'] --work DIR
 """
-import argparse
 import os
-import shutil
 import struct
 import subprocess
 import sys
@@ -14,6 +12,7 @@ import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from picture_page import drawing_of  # noqa: E402
+from program_args import program_args  # noqa: E402
 
 # The layout of tools/view/piano_roll.h, in pixels.
 LEFT, ROLL_MAX, MAX_PER_SECOND, ROW = 48, 1120, 200, 6
@@ -112,14 +111,8 @@ def run(command, work):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    for option in ("--quorb", "--rsvg", "--work"):
-        parser.add_argument(option, required=True)
-    parser.add_argument("--emulator", default="")
-    args = parser.parse_args()
-    emulator = [part for part in args.emulator.split("|") if part]
-    shutil.rmtree(args.work, ignore_errors=True)
-    os.makedirs(args.work)
+    args, _ = program_args("--quorb", "--rsvg")
+    emulator = args.emulator
     for what, data, rate in ODD_FILES:
         with open(os.path.join(args.work, "odd.quorb"), "wb") as f:
             f.write(data)
