@@ -142,9 +142,9 @@ void Module::selectFile() {
   recOpenResult = result;
   if (result == 0) {
     // Before any I/O on the stream: the object's own buffer, so that the C library never
-    // allocates one at the first write on the audio thread.
-    // Whatever the file already holds stays as it is, whole records or not: the recorder
-    // appends and never reads, completes or truncates.
+    // allocates one at the first write on the audio thread. Whatever the file already holds
+    // stays as it is, whole records or not: the recorder appends and never reads, completes or
+    // truncates.
     std::setvbuf(recFile, recBuffer, _IOFBF, sizeof recBuffer);
   }
 

@@ -93,7 +93,6 @@ void checkNamedOutput(const std::string& in, const std::string& named, bool spli
 
 std::vector<Output> planOutputs(const std::string& in, const std::string& named, bool split,
                                 const std::vector<MidiConverter::Track>& tracks) {
-  checkNamedOutput(in, named, split);
   std::vector<Output> outputs;
   const std::string base = named.empty() ? textOf(pathOf(in).replace_extension(".mid")) : named;
   if (split) {

@@ -32,8 +32,8 @@ struct Output : Destination {
 void checkNamedOutput(const std::string& in, const std::string& named, bool split);
 
 // Names and checks the files a conversion of `in` writes: one for all tracks, or one per track
-// with `split`. `named` is the OUT the user gave, empty for none. Throws UsageError or FileError
-// before any is written.
+// with `split`. `named` is the OUT the user gave, empty for none, already past checkNamedOutput.
+// Throws UsageError or FileError before any is written.
 std::vector<Output> planOutputs(const std::string& in, const std::string& named, bool split,
                                 const std::vector<MidiConverter::Track>& tracks);
 
