@@ -60,18 +60,6 @@ intptr_t HostedModule::close() {
   return result;
 }
 
-void HostedModule::event(HostEvent event) { record_->eventHandler(record_->object, &event); }
-
-void HostedModule::pinStatus(intptr_t pin, int32_t status) {
-  event(HostEvent{0, EVENT_PIN_STATUS, status, 0, pin});
-}
-
-void HostedModule::midi(uint32_t message, uint32_t firstWord, uint32_t shortValue) {
-  event(HostEvent{firstWord, EVENT_MIDI, static_cast<int32_t>(message), shortValue, 0});
-}
-
-void HostedModule::block() { record_->process(record_->object); }
-
 PinDescription HostedModule::describe(int32_t index) {
   PinDescription description;
   std::memset(&description, 0, sizeof description);
