@@ -159,6 +159,9 @@ class Tools(unittest.TestCase):
         write("torn.quorb", take + b"\x01")
         junk = {"sound.wav": b"RIFF\x24\0\0\0WAVEfmt " + bytes(64), "quorb.exe": b"MZ" + bytes(58) + b"\x40\0\0\0PE\0\0" + bytes(40),
                 "mz.quorb": b"MZ\0\0" + take[4:],
+                # 59.99959 s at 44100: rounds up to a whole minute
+                "minute.quorb": (0).to_bytes(4, "little") + b"\x90\x3c\x40\0"
+                + (2645982).to_bytes(4, "little") + b"\x80\x3c\x40\0",
                 "song.zip": b"PK\x03\x04" + take, "song.mp3": b"ID3\x04" + take,
                 "song.ogg": b"OggS" + take, "song.flac": b"fLaC" + take, "doc.pdf": b"%PDF-1.4",
                 "notes.txt": "Käse: take 1\r\n".encode() * 9, "empty.quorb": b"",
@@ -189,6 +192,7 @@ class Tools(unittest.TestCase):
              {"x.mid": None}),
             (ARGS.quorb, ["Info", "a.quorb", "b.quorb"], 2, "quorb: The following argument", {}),
             (ARGS.quorb, ["INFO", "a.quorb"], 0, "take 1: 0:07.", {}),
+            (ARGS.quorb, ["info", "minute.quorb"], 0, "take 1: 1:00.000", {}),
             (ARGS.quorb, ["tomidi", "a.quorb", "--take", "0"], 2, "from 1 up, e.g. --take 2", {}),
             (ARGS.quorb, ["tomidi"], 2, "quorb: FILE is required", {}),
             (ARGS.quorb, ["/?"], 0, "quorb help format", {}),

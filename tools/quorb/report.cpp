@@ -17,10 +17,11 @@ std::string seconds(uint64_t ticks, double rate) {
 }
 
 std::string minutesAndSeconds(uint64_t ticks, double rate) {
-  const double total = double(ticks) / rate;
-  const double minutes = std::floor(total / 60);
+  // Rounded to the millisecond before the minutes are taken, so 59.9996 s reads 1:00.000.
+  const double milliseconds = std::round(double(ticks) / rate * 1000);
+  const double minutes = std::floor(milliseconds / 60000);
   char text[64];
-  std::snprintf(text, sizeof text, "%.0f:%06.3f", minutes, total - minutes * 60);
+  std::snprintf(text, sizeof text, "%.0f:%06.3f", minutes, (milliseconds - minutes * 60000) / 1000);
   return text;
 }
 
