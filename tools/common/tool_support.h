@@ -36,9 +36,10 @@ struct FileError : std::runtime_error {
 std::string plural(uint64_t count, const std::string& one, const std::string& many = "");
 
 // The number in `text` for `option`, or UsageError saying in words what is wrong with it, the
-// range with `example` ("960") among them. A `max` of INT64_MAX reads as no upper bound.
+// range with `example` ("960") among them.
 double parseNumber(const std::string& option, const std::string& text, double min, double max,
                    const std::string& example);
+// A `max` of INT64_MAX reads as no upper bound.
 int64_t parseInteger(const std::string& option, const std::string& text, int64_t min, int64_t max,
                      const std::string& example);
 

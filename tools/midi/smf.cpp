@@ -3,7 +3,6 @@
 #include "tool_support.h"
 
 #include <algorithm>
-#include <limits>
 #include <sstream>
 
 namespace quorb {

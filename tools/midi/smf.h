@@ -30,7 +30,8 @@ public:
 // Reads a type 0 or type 1 file and returns its channel-voice messages (running status
 // resolved), all tracks merged in time order; equal times keep track order, then file order.
 // System exclusive and meta events are read past, tempo events honoured (default 120 bpm).
-// Throws SmfError, saying what and at which byte offset, for a file that is not a whole SMF.
+// Throws SmfError, saying what and at which byte offset, for a file that is not a whole SMF, and
+// FileError for a file it cannot read.
 std::vector<TimedMessage> readChannelMessages(const std::string& path);
 
 // Appends `value` as a variable-length quantity: 7 bits a byte, most significant first.
@@ -55,7 +56,8 @@ struct SmfFile {
   std::vector<SmfTrack> tracks;
 };
 
-// Both throw SmfError as readChannelMessages does.
+// Both throw SmfError as readChannelMessages does; readSmf throws FileError for a file it cannot
+// read.
 SmfFile readSmf(const std::string& path);
 SmfFile parseSmf(const std::vector<uint8_t>& bytes);
 

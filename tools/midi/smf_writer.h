@@ -40,6 +40,9 @@ private:
 // Where the bytes of a file go, in order.
 using ByteSink = std::function<void(const uint8_t* data, size_t size)>;
 
+// The format a file of `tracks` tracks is written in: 0 for one track, 1 for more.
+inline int formatFor(size_t tracks) { return tracks > 1 ? 1 : 0; }
+
 // Writes a file of format 0 (exactly one track) or 1: the header with the given division, then a
 // chunk per track holding that track's data as a TrackEncoder built it. Throws SmfError, before
 // the first byte goes out, when these do not form a valid file.

@@ -31,10 +31,8 @@ void convert(const std::string& in, const std::string& named, const Settings& se
   notes.sayRate(report);
   for (const Output& output : outputs) {
     writeOutput(output, settings.midi.ppq);
-    report << "quorb: wrote " << (output.name == STDOUT_NAME ? "standard output" : output.name);
-    if (output.name != output.wanted) report << " (" << output.wanted << " is there already)";
-    report << ": format " << (output.tracks.size() > 1 ? 1 : 0) << ", "
-           << plural(output.tracks.size(), "track") << '\n';
+    report << "quorb: wrote " << wroteTo(output) << ": format " << formatFor(output.tracks.size())
+           << ", " << plural(output.tracks.size(), "track") << '\n';
   }
   if (converter.closedNotes > 0)
     report << "quorb: " << plural(converter.closedNotes, "note")

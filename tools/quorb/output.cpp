@@ -114,8 +114,15 @@ std::vector<Output> planOutputs(const std::string& in, const std::string& named,
   return outputs;
 }
 
+std::string wroteTo(const Destination& destination) {
+  std::string said = destination.name == STDOUT_NAME ? "standard output" : destination.name;
+  if (destination.name != destination.wanted)
+    said += " (" + destination.wanted + " is there already)";
+  return said;
+}
+
 void writeOutput(const Output& output, uint16_t ticksPerQuarter) {
-  const int format = output.tracks.size() > 1 ? 1 : 0;
+  const int format = formatFor(output.tracks.size());
   std::vector<const std::vector<uint8_t>*> tracks;
   for (const MidiConverter::Track* track : output.tracks)
     tracks.push_back(&track->data);

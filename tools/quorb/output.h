@@ -41,6 +41,10 @@ std::vector<Output> planOutputs(const std::string& in, const std::string& named,
 // free name when that is taken). Throws UsageError or FileError before anything is written.
 Destination pictureDestination(const std::string& in, const std::string& named);
 
+// How a report names where it wrote: the file, or standard output, and the name it could not
+// take when that was there already.
+std::string wroteTo(const Destination& destination);
+
 // Writes `text` to the destination, a file whole or not at all.
 void writeText(const Destination& destination, const std::string& text);
 

@@ -127,7 +127,7 @@ MidiConversion toMidi(const std::vector<Recording>& recordings, const MidiOption
   }
   if (recordings.empty()) converter.addEmptyTrack(firstNumber);
   MidiConversion result;
-  result.format = converter.tracks.size() > 1 ? 1 : 0;
+  result.format = formatFor(converter.tracks.size());
   for (MidiConverter::Track& track : converter.tracks)
     result.tracks.push_back(std::move(track.data));
   result.skippedRecords = converter.skippedRecords;

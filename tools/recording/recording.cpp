@@ -217,8 +217,7 @@ const char* knownFormat(const uint8_t* bytes, size_t size) {
   // "MZ" alone is a first time of 0x5A4D ticks modulo 2^16, one take in 65,536: a Windows
   // program or DLL also has "PE\0\0" where the word at byte 60 points.
   if (startsWith("MZ") && size >= 64) {
-    const uint32_t header = uint32_t(bytes[60]) | uint32_t(bytes[61]) << 8 |
-                            uint32_t(bytes[62]) << 16 | uint32_t(bytes[63]) << 24;
+    const uint32_t header = littleEndian(bytes + 60);
     if (header <= size - 4 && std::equal(bytes + header, bytes + header + 4, "PE\0\0"))
       return "a Windows program or DLL";
   }

@@ -70,7 +70,7 @@ struct ReadTotals {
   uint64_t records = 0;         // 8-byte records read
   uint64_t skippedBytes = 0;    // damage read past
   uint64_t damagedPlaces = 0;   // stretches of damage
-  uint64_t recordings = 0;      //
+  uint64_t recordings = 0;      // takes begun
   uint64_t channelMessages = 0; // records holding a plausible message
   uint64_t bytes = 0;           // the file's size
 };
