@@ -115,19 +115,24 @@ TEST_F(Recording, CloseFlushesEveryRecord) {
 // A file of any length, one cut inside a record (a full disk, a size limit) included, is appended
 // to as it stands: an empty recording leaves it byte for byte, a take adds exactly its records.
 TEST_F(Recording, AnyFileIsAppendedToUnchanged) {
-  const std::vector<uint8_t> note = {0x10, 0x27, 0, 0, 0x90, 0x3C, 0x40, 0x00};
+  std::vector<uint8_t> note;
+  appendRecord(note, 10000, 0x00403C90);
   for (size_t length = 0; length <= 16; ++length) {
     SCOPED_TRACE(length);
     std::vector<uint8_t> bytes;
     for (size_t n = 0; n < length; ++n)
       bytes.push_back(note[n % 8]); // whole records, then the first bytes of a torn one
     writeBytes(take, bytes);
+    const std::string fresh = scratch.path("fresh.quorb");
+    std::filesystem::remove(fresh);
     Recorder r;
     r.play("file=take.quorb rec=1 blk file=fresh.quorb", scratch);
-    EXPECT_EQ(0u, readBytes(scratch.path("fresh.quorb")).size());
+    ASSERT_TRUE(fileExists(fresh)); // a missing file is created, empty
+    EXPECT_EQ(0u, readBytes(fresh).size());
     EXPECT_EQ(bytes, readBytes(take));
     r.play("file=take.quorb blk @5 m=0x90 blk @6 m=0x80 close", scratch);
-    bytes.insert(bytes.end(), {5, 0, 0, 0, 0x90, 0, 0, 0, 6, 0, 0, 0, 0x80, 0, 0, 0});
+    appendRecord(bytes, 5, 0x90);
+    appendRecord(bytes, 6, 0x80);
     EXPECT_EQ(bytes, readBytes(take));
   }
 }

@@ -4,20 +4,19 @@ reader; for the recording reader, a take played from it, two takes with stray by
 them, a torn tail with a take after it, and a wrap. Run with /usr/bin/python3 (mido)."""
 import os
 import struct
-
-import mido
+import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PHRASE = os.path.join(HERE, "..", "..", "tools", "demo", "phrase.mid")
+sys.path.insert(0, os.path.join(HERE, "..", "support"))
+from mido_reading import channel_messages  # noqa: E402
 
 
 def take(rate=44100):
-    now, out = 0.0, b""
-    for message in mido.MidiFile(PHRASE):
-        now += message.time
-        if not message.is_meta:
-            data = message.bytes() + [0, 0]
-            out += struct.pack("<II", round(now * rate), data[0] | data[1] << 8 | data[2] << 16)
+    out = b""
+    for now, message in channel_messages(PHRASE):
+        data = message.bytes() + [0, 0]
+        out += struct.pack("<II", round(now * rate), data[0] | data[1] << 8 | data[2] << 16)
     return out
 
 

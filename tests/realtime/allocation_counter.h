@@ -3,8 +3,9 @@
 
 // Counts every heap call of the process (malloc, calloc, realloc, free, and operator new and
 // delete, which go through them) made between construction and count(), by anyone: the test
-// program, the C and C++ libraries and the module file loaded into it (on Windows: those that
-// msvcrt.dll or the module file make).
+// program, the C and C++ libraries and the module file loaded into it. On Windows only
+// allocations are counted, those that msvcrt.dll or the module file make (its HeapAlloc calls);
+// realloc and free are not.
 
 class AllocationCounter {
 public:

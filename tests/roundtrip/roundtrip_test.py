@@ -8,7 +8,6 @@ Every program runs in DIR with relative paths, so the same test drives Windows b
 """
 import os
 import struct
-import subprocess
 import sys
 import unittest
 
@@ -16,7 +15,7 @@ import mido
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from mido_reading import channel_messages  # noqa: E402
-from program_args import program_args  # noqa: E402
+from program_args import program_args, run_program  # noqa: E402
 
 RATE = 48000  # clock ticks per second in the stand-in host
 BLOCK = 64
@@ -30,11 +29,7 @@ ARGS = None
 
 
 def run(program, *arguments, expect_ok=True):
-    command = [*ARGS.emulator, program, *arguments]
-    done = subprocess.run(command, cwd=ARGS.work, capture_output=True, text=True, timeout=300)
-    if expect_ok and done.returncode != 0:
-        raise AssertionError(f"{command} failed ({done.returncode}):\n{done.stdout}{done.stderr}")
-    return done
+    return run_program([*ARGS.emulator, program, *arguments], ARGS.work, 0 if expect_ok else None)
 
 
 def work(name):
@@ -143,7 +138,7 @@ class RoundTrip(unittest.TestCase):
     def test_damage_and_bad_input_fail_clearly(self):
         write_quorb("bad.quorb", [(0, 0x403C90)], b"\x01")
         info = run(ARGS.quorb, "info", "bad.quorb")
-        self.assertIn("damaged from byte 8", info.stdout)
+        self.assertIn("damaged from byte 8", info.stdout.decode())
         for arguments in (["info", "missing.quorb"], ["tomidi", "bad.quorb", "x.mid", "--rate", "x"],
                           ["tomidi", "missing.quorb", "x.mid", "--rate", "100"]):
             done = run(ARGS.quorb, *arguments, expect_ok=False)

@@ -29,12 +29,6 @@ inline size_t openDescriptors() {
 // that a lost, repeated or reordered record shows.
 inline uint32_t indexedMessage(uint32_t index) { return index << 8 | (0x80u + index % 0x70u); }
 
-inline void appendRecord(std::vector<uint8_t>& bytes, uint32_t time, uint32_t message) {
-  for (uint32_t word : {time, message})
-    for (int shift = 0; shift < 32; shift += 8)
-      bytes.push_back(static_cast<uint8_t>(word >> shift));
-}
-
 // Compares the file at `path` with `count` records, record i being `expected(i)`, reading a
 // chunk at a time. Reports the first record that differs, and a length that differs.
 inline ::testing::AssertionResult holdsRecords(const std::string& path, uint64_t count,

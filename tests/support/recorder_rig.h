@@ -131,6 +131,13 @@ private:
 
 using Record = std::pair<uint32_t, uint32_t>; // time, message
 
+// One record as the module writes it: time, then message word, little-endian.
+inline void appendRecord(std::vector<uint8_t>& bytes, uint32_t time, uint32_t message) {
+  for (uint32_t word : {time, message})
+    for (int shift = 0; shift < 32; shift += 8)
+      bytes.push_back(static_cast<uint8_t>(word >> shift));
+}
+
 inline std::vector<Record> records(const std::vector<uint8_t>& bytes) {
   auto word = [&](size_t at) {
     return uint32_t(bytes[at]) | uint32_t(bytes[at + 1]) << 8 | uint32_t(bytes[at + 2]) << 16 |

@@ -96,7 +96,7 @@ TEST(SmfWriter, CarriesGapsLongerThanOneDeltaTime) {
     if (event.bytes == Bytes{0xFF, 0x01, 0x00}) ++fillers;
   }
   EXPECT_EQ(channel, std::vector<uint64_t>(std::begin(ticks), std::end(ticks)));
-  EXPECT_EQ(fillers, 2u); // one gap of just over MAX_DELTA, one of just over twice that
+  EXPECT_EQ(fillers, 2u); // a gap of exactly MAX_DELTA needs none, one of 2 MAX_DELTA + 6 two
 }
 
 TEST(SmfWriter, RefusesWhatIsNotAValidFile) {

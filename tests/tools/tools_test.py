@@ -4,6 +4,7 @@ Windows habits, and errors in words. Natively, and as .exe under Wine (--emulato
 
     tools_test.py --quorb Q --host H --holder HOLD --phrase MID [--emulator 'CMD|ARG'] --work DIR
 """
+import contextlib
 import os
 import pty
 import random
@@ -14,7 +15,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from mido_reading import channel_messages  # noqa: E402  (mido's reading, tempo map applied)
-from program_args import program_args  # noqa: E402
+from program_args import program_args, run_program  # noqa: E402
 
 ARGS = None
 TICK = 60.0 / (120 * 960)  # seconds per tick of a converted file at the defaults
@@ -22,13 +23,19 @@ TICK = 60.0 / (120 * 960)  # seconds per tick of a converted file at the default
 
 def run(program, *arguments, code=0, says=None):
     """Runs a tool in the work folder; checks its exit code and that its output says `says`."""
-    command = [*ARGS.emulator, program, *arguments]
-    done = subprocess.run(command, cwd=ARGS.work, capture_output=True, timeout=300,
-                          stdin=subprocess.DEVNULL)
-    text = (done.stdout + done.stderr).decode("utf-8", "replace")
-    assert done.returncode == code, f"{arguments}: exit {done.returncode}, not {code}:\n{text}"
-    assert says is None or says in text, f"{arguments}: no {says!r} in:\n{text}"
-    return done
+    return run_program([*ARGS.emulator, program, *arguments], ARGS.work, code, says)
+
+
+@contextlib.contextmanager
+def held(name):
+    """While inside, another process holds the file `name` as the module holds a recording."""
+    holder = subprocess.Popen([*ARGS.emulator, ARGS.holder, name], cwd=ARGS.work,
+                              stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    try:
+        assert holder.stdout.readline().strip() == b"held", "the holder did not take the file"
+        yield
+    finally:
+        holder.communicate(b"")
 
 
 def path(name):
@@ -58,7 +65,7 @@ class Tools(unittest.TestCase):
         for take in "ab":
             run(ARGS.quorb, "tomidi", take + ".quorb")
         cls.takes = [messages("a.mid"), messages("b.mid")]
-        cls.assertGreater(cls, len(cls.takes[0]), 50)
+        assert len(cls.takes[0]) > 50, "the demo take is too short to test with"
 
     def assertSameTake(self, name, want):
         got = messages(name)
@@ -113,13 +120,8 @@ class Tools(unittest.TestCase):
         self.assertEqual(before, {name: read(name) for name in before})
         self.assertEqual(listing, sorted(os.listdir(ARGS.work)), "a temporary file was left")
         # A file another program holds: refused before anything is played.
-        holder = subprocess.Popen([*ARGS.emulator, ARGS.holder, "held.quorb"], cwd=ARGS.work,
-                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-        try:
-            self.assertEqual(b"held", holder.stdout.readline().strip())
+        with held("held.quorb"):
             run(ARGS.host, "record", "phrase.mid", "held.quorb", code=1, says="another program")
-        finally:
-            holder.communicate(b"")
         if not ARGS.emulator:  # a device that swallows the records: the growth check catches it
             run(ARGS.host, "record", "phrase.mid", "/dev/full", code=1, says="did not reach")
 
@@ -214,13 +216,8 @@ class Tools(unittest.TestCase):
                     self.assertEqual(content, read(name) if os.path.exists(path(name)) else None)
         with open(log) as diagnose:
             self.assertIn("err=", diagnose.read().splitlines()[-1])
-        holder = subprocess.Popen([*ARGS.emulator, ARGS.holder, "held.quorb"], cwd=ARGS.work,
-                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-        try:
-            self.assertEqual(b"held", holder.stdout.readline().strip())
+        with held("held.quorb"):
             run(ARGS.quorb, "info", "held.quorb", code=1, says="being recorded by another program")
-        finally:
-            holder.communicate(b"")
         if not ARGS.emulator:  # a console, and a log that cannot be written
             console, other = pty.openpty()
             done = subprocess.run([ARGS.quorb, "tomidi", "a.quorb", "-"], cwd=ARGS.work,

@@ -6,13 +6,12 @@ drawing of the page, and pixels at known places must have the colours of what wa
 """
 import os
 import struct
-import subprocess
 import sys
 import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from picture_page import drawing_of  # noqa: E402
-from program_args import program_args  # noqa: E402
+from program_args import program_args, run_program  # noqa: E402
 
 # The layout of tools/view/piano_roll.h, in pixels.
 LEFT, ROLL_MAX, MAX_PER_SECOND, ROW = 48, 1120, 200, 6
@@ -104,10 +103,7 @@ def png_pixels(data):
 
 
 def run(command, work):
-    done = subprocess.run(command, cwd=work, capture_output=True, timeout=120, stdin=subprocess.DEVNULL)
-    text = (done.stdout + done.stderr).decode("utf-8", "replace")
-    assert done.returncode == 0, f"{command}: exit {done.returncode}\n{text}"
-    return text
+    return run_program(command, work).text
 
 
 def main():
