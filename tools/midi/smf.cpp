@@ -252,4 +252,10 @@ std::vector<TimedMessage> readChannelMessages(const std::string& path) {
   return timedChannelMessages(readSmf(path));
 }
 
+std::string noteName(uint8_t note) {
+  static const char* const NAMES[] = {"C",  "C#", "D",  "D#", "E",  "F",
+                                      "F#", "G",  "G#", "A",  "A#", "B"};
+  return NAMES[note % 12] + std::to_string(note / 12 - 1);
+}
+
 } // namespace quorb

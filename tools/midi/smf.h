@@ -27,6 +27,9 @@ public:
   using std::runtime_error::runtime_error;
 };
 
+// "C4" for 60, "C#-1" for 1, "G9" for 127.
+std::string noteName(uint8_t note);
+
 // Reads a type 0 or type 1 file and returns its channel-voice messages (running status
 // resolved), all tracks merged in time order; equal times keep track order, then file order.
 // System exclusive and meta events are read past, tempo events honoured (default 120 bpm).

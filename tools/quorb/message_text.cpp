@@ -2,13 +2,9 @@
 
 #include <cstdio>
 
-namespace quorb {
+#include "smf.h"
 
-std::string noteName(uint8_t note) {
-  static const char* const NAMES[] = {"C",  "C#", "D",  "D#", "E",  "F",
-                                      "F#", "G",  "G#", "A",  "A#", "B"};
-  return NAMES[note % 12] + std::to_string(note / 12 - 1);
-}
+namespace quorb {
 
 std::string describeMessage(uint32_t word) {
   const uint8_t status = word & 0xFF;

@@ -6,9 +6,6 @@
 
 namespace quorb {
 
-// "C4" for 60, "C#-1" for 1, "G9" for 127.
-std::string noteName(uint8_t note);
-
 // A message word (status in bits 0-7) for people: "Note On  ch 1  C4  vel 64". Channels count
 // from 1. Words that are not a channel message with valid data bytes are shown raw.
 std::string describeMessage(uint32_t word);

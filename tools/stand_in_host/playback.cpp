@@ -10,10 +10,10 @@
 
 namespace {
 
-// The host's clock is 32 bits wide: one performance stays within one turn of it, which also
+// The host's clock is 32 bits wide: one playback stays within one turn of it, which also
 // bounds the number of blocks a stray time in a MIDI file can ask for.
 constexpr double CLOCK_TURN = 4294967296.0;
-// Far past any performance, small enough to convert safely: where pause ends are clamped.
+// Far past any playback, small enough to convert safely: where pause ends are clamped.
 constexpr double FAR_SAMPLE = 1099511627776.0; // 2^40
 
 // A module describing pins without end must not keep the host asking.

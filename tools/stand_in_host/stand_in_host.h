@@ -4,7 +4,7 @@
 // The host's side of the boundary: StandInHost answers the module's callback (clock, pin count,
 // pin values, resolved path) from its public fields and can journal every call; HostedModule
 // drives one module object through its ModuleRecord only, the way the host does. The tests set
-// the fields by hand; quorb-host's performance (performance.h) sets them from a MIDI file.
+// the fields by hand; quorb-host's Playback (playback.h) sets them from a MIDI file.
 
 #include <cstdint>
 #include <string>
@@ -46,7 +46,7 @@ public:
   bool terminatePath = true;      // false: fill the whole buffer and leave out the NUL
   std::vector<int32_t> pinValues; // HOST_GET_PIN_VALUE answers by index (0 past the end)
 
-  // What the module asked. A long performance asks for the clock once per message, so a
+  // What the module asked. A long playback asks for the clock once per message, so a
   // journal that grows with it can be switched off.
   bool journal = true;
   std::vector<HostCall> calls;

@@ -1,6 +1,8 @@
 #include "piano_roll.h"
 
+#include "smf.h"
 #include "svg_text.h"
+#include "tool_support.h"
 
 #include <algorithm>
 #include <cmath>
@@ -92,8 +94,8 @@ void PianoRoll::event(const RecordedEvent& event) {
     ++pauseRecords_;
     if (!marks_.empty() && marks_.back().pause && marks_.back().ticks == at)
       marks_.back().text =
-          "a pause ended here (the paused time is cut out): " + std::to_string(pauseRecords_) +
-          (pauseRecords_ == 1 ? " message" : " messages") + " stamped as it ended";
+          "a pause ended here (the paused time is cut out): " + plural(pauseRecords_, "message") +
+          " stamped as it ended";
   }
   inPause_ = event.ahead;
   if (!isPlausibleMessage(event.message)) return;
@@ -177,7 +179,7 @@ void PianoRoll::drawTake() {
          std::to_string(LEFT) + "\" y=\"" + std::to_string(height_ + 17) + "\">Take " +
          std::to_string(number_) + "</text><text x=\"" + std::to_string(LEFT + 64) + "\" y=\"" +
          std::to_string(height_ + 17) + "\">" + clock(seconds, seconds < 600) + " \xC2\xB7 " +
-         std::to_string(notes_.size()) + (notes_.size() == 1 ? " note" : " notes");
+         plural(notes_.size(), "note");
   if (!pedal_.empty()) out += " \xC2\xB7 pedal";
   if (marksNotDrawn_ > 0)
     out += " \xC2\xB7 " + std::to_string(marksNotDrawn_) + " more marks not drawn";
@@ -195,7 +197,8 @@ void PianoRoll::drawTake() {
   out += "\"/>\n";
   for (int key = low; key <= high; key += 12)
     out += "<text x=\"" + std::to_string(LEFT - 28) + "\" y=\"" +
-           std::to_string(top + (high - key + 1) * ROW) + "\">" + keyName(key) + "</text>";
+           std::to_string(top + (high - key + 1) * ROW) + "\">" + noteName(uint8_t(key)) +
+           "</text>";
   out += "<text x=\"" + std::to_string(LEFT - 40) + "\" y=\"" + std::to_string(pedalTop + 7) +
          "\">pedal</text>";
   if (!bends_.empty())
@@ -293,8 +296,8 @@ void PianoRoll::drawTake() {
     std::string x, y;
     putTenths(x, xTenths(end_));
     putTenths(y, rowMiddle(note.key) - 30);
-    out += "<path class=\"hang\" d=\"M" + x + " " + y + "l5 3-5 3z\"><title>" + keyName(note.key) +
-           " on channel " + std::to_string(note.channel + 1) +
+    out += "<path class=\"hang\" d=\"M" + x + " " + y + "l5 3-5 3z\"><title>" +
+           noteName(uint8_t(note.key)) + " on channel " + std::to_string(note.channel + 1) +
            " still held when the take ended: drawn to its end</title></path>\n";
   }
   for (const Mark& mark : marks_) {
@@ -332,9 +335,8 @@ void PianoRoll::write(std::ostream& page) {
        << "}.pause{stroke:" << PAUSE_COLOUR
        << "}.n,.b{fill:none}.p{stroke:none}</style>\n<rect width=\"100%\" height=\"100%\" fill=\""
        << BACKGROUND_COLOUR << "\"/>\n<text class=\"t\" x=\"" << LEFT - 40 << "\" y=\"20\">"
-       << escaped(options_.title) << " \xC2\xB7 "
-       << (summary_.takes == 1 ? std::string("1 take") : std::to_string(summary_.takes) + " takes")
-       << " \xC2\xB7 " << options_.rate << " ticks a second</text>\n";
+       << escaped(options_.title) << " \xC2\xB7 " << plural(summary_.takes, "take") << " \xC2\xB7 "
+       << options_.rate << " ticks a second</text>\n";
   if (summary_.takes > uint64_t(MAX_TAKES))
     page << "<text x=\"" << LEFT << "\" y=\"" << height - 8 << "\">" << summary_.takes - MAX_TAKES
          << " more takes not drawn</text>\n";

@@ -97,12 +97,6 @@ std::string gridLabel(double at, double takeSeconds) {
   return text;
 }
 
-std::string keyName(int key) {
-  static const char* const NAMES[12] = {"C",  "C#", "D",  "D#", "E",  "F",
-                                        "F#", "G",  "G#", "A",  "A#", "B"};
-  return NAMES[key % 12] + std::to_string(key / 12 - 1); // key 60 is C4
-}
-
 double gridStep(double pixelsPerSecond) {
   static const double STEPS[] = {0.1, 0.2, 0.5, 1,   2,    5,    10,   15,    30,    60,
                                  120, 300, 600, 900, 1800, 3600, 7200, 18000, 36000, 86400};

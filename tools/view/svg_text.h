@@ -25,8 +25,6 @@ std::string escaped(const std::string& text);
 std::string clock(double seconds, bool withTenths);
 // Seconds for takes under a minute ("0", "2.5 s"), the clock for longer ones.
 std::string gridLabel(double at, double takeSeconds);
-// "C4" for key 60.
-std::string keyName(int key);
 // A grid step of seconds that puts labels at least 50 pixels apart.
 double gridStep(double pixelsPerSecond);
 
