@@ -15,39 +15,15 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
-#include <random>
 #include <stdexcept>
 #include <string>
 
 #include "built_module.h"
+#include "scratch_dir.h"
 #include "stand_in_host.h"
 
 // The module's stream buffer size, given to the baseline's stream too.
 constexpr size_t STREAM_BUFFER = 4096;
-
-class TempFolder {
-public:
-  TempFolder() {
-    const std::filesystem::path base = std::filesystem::temp_directory_path();
-    std::random_device random;
-    for (int attempt = 0; attempt < 100 && dir_.empty(); ++attempt) {
-      const std::filesystem::path dir = base / ("quorb-bench-" + std::to_string(random()));
-      if (std::filesystem::create_directory(dir)) dir_ = dir;
-    }
-    if (dir_.empty()) throw std::runtime_error("no temporary folder");
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  std::string path(const char* name) const { return (dir_ / name).string(); }
-
-private:
-  std::filesystem::path dir_;
-};
 
 class BenchRecorder {
 public:

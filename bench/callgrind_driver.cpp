@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
   // As in quorb_bench: a second thread, so that glibc's stream locks are taken as in the host.
   std::thread([] {}).join();
   const unsigned long count = std::strtoul(argv[2], nullptr, 10);
-  TempFolder folder;
+  ScratchDir folder;
   if (std::strcmp(what, "module") == 0) {
     BenchRecorder recorder(folder.path("take.quorb"));
     quorb_capture(&recorder, nullptr, nullptr, count);

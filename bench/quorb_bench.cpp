@@ -34,8 +34,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-TempFolder& folder() {
-  static TempFolder dir;
+ScratchDir& folder() {
+  static ScratchDir dir;
   return dir;
 }
 
