@@ -1,5 +1,5 @@
-# Wraps the CMake presets. demo, test, dist, sanitize and the benchmarks install what the machine
-# lacks first (tools/install-deps.sh); the test-* targets only build and run.
+# Wraps the CMake presets. demo, picture, test, dist, sanitize and the benchmarks install what
+# the machine lacks first (tools/install-deps.sh); the test-* targets only build and run.
 .PHONY: deps demo picture test test-native test-sanitize test-fuzz test-win32 sanitize clean dist dist-build \
         test-dist
 

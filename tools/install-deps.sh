@@ -23,11 +23,14 @@ as_root() {
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
 updated=no
+apt_update_once() {
+  [ "$updated" = yes ] && return 0
+  as_root apt-get update
+  updated=yes
+}
+
 apt_install() {
-  if [ "$updated" = no ]; then
-    as_root apt-get update
-    updated=yes
-  fi
+  apt_update_once
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "$@"
 }
 
@@ -57,7 +60,7 @@ echo "This kernel does not start 32-bit programs: setting up qemu user-mode emul
 at_least_8_1() { [ -n "$1" ] && [ "$1" != "(none)" ] && dpkg --compare-versions "$1" ge 1:8.1; }
 qemu_version=$(dpkg-query -W -f='${Version}' qemu-user-static 2>/dev/null || true)
 if ! at_least_8_1 "$qemu_version"; then
-  [ "$updated" = yes ] || { as_root apt-get update; updated=yes; }
+  apt_update_once
   release=()
   candidate=$(apt-cache policy qemu-user-static | awk '/Candidate:/ { print $2 }')
   if ! at_least_8_1 "$candidate"; then
