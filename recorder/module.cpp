@@ -18,6 +18,37 @@ inline void storeLittleEndian(unsigned char* to, uint32_t word) {
 #endif
 }
 
+// Adds one whole record to `stream` under a single hold of the stream's lock. The C library's
+// stream table is shared by the whole host process, and any thread may flush every stream at
+// any moment (fflush(NULL), _flushall): under the lock such a flush finds the record either
+// entirely in the buffer or not at all. An error left on the stream by an earlier failed write,
+// ours or a foreign flush's, is seen before anything is added. False when the stream had failed
+// or the record did not go in whole.
+//
+// The buffer holds whole records and is written only when full or flushed under the lock, so the
+// write it needs comes at a record's first byte.
+bool appendRecord(std::FILE* stream, const unsigned char (&record)[Module::RECORD_SIZE]) {
+#ifdef _WIN32
+  // msvcrt's fwrite takes the stream's own lock. Its error flag is read without one, as msvcrt's
+  // ferror always does (the import library's _lock_file is a stand-in that need not be the lock
+  // msvcrt takes). A foreign flush that fails between the check and the write lets at most this
+  // record follow the tear, and the check after it stops the file there.
+  return !std::ferror(stream) && std::fwrite(record, sizeof record, 1, stream) == 1 &&
+         !std::ferror(stream);
+#else
+  // The bytes go in through the C library's own unlocked put (an inline store into the buffer, a
+  // call only when the buffer is full and must be written), so that the one lock taken here,
+  // which also covers the error check, is the only one: a locked fwrite inside it would take the
+  // lock a second time.
+  flockfile(stream);
+  bool added = !ferror_unlocked(stream);
+  for (size_t n = 0; added && n < sizeof record; ++n)
+    added = putc_unlocked(record[n], stream) != EOF;
+  funlockfile(stream);
+  return added;
+#endif
+}
+
 } // namespace
 
 extern "C" {
@@ -46,6 +77,7 @@ void Module::resetState() noexcept {
   diagOpenResult = -1;
   recOpenResult = -1;
   recFile = nullptr;
+  recWriteFailed = false;
   diagFile = nullptr;
   startPending = false;
   paused = false;
@@ -54,26 +86,13 @@ void Module::resetState() noexcept {
 }
 
 void Module::closeRecording() noexcept {
-  if (recOpenResult == 0 && recFile != nullptr) {
-    handOver();
-    std::fclose(recFile);
-  }
+  if (recOpenResult == 0 && recFile != nullptr) std::fclose(recFile);
   recFile = nullptr;
-  staged = 0;
-}
-
-void Module::handOver() noexcept {
-  if (staged == 0) return;
-  // One locked write: a flush of every stream from another thread (fflush(NULL), _flushall)
-  // waits for it or comes before it, so the stream only ever holds whole records. The stream has
-  // the object's buffer, so this only copies, and writes to disk only when 4 KiB have filled.
-  // Write errors are not reported: nowhere to.
-  std::fwrite(stage, 1, staged, recFile);
-  staged = 0;
+  recWriteFailed = false;
 }
 
 void Module::open() {
-  // A repeated open must not forget a recording that is still buffered.
+  // A repeated open must not forget a recording that is still open.
   closeRecording();
   resetState();
   ModuleBase::open();
@@ -175,24 +194,22 @@ void Module::writeDiagnostic(const char* text) {
 }
 
 void Module::onMidiData(uint32_t, uint32_t message, uint16_t) {
-  if (recOpenResult != 0 || recFile == nullptr) return;
+  if (recOpenResult != 0 || recFile == nullptr || recWriteFailed) return;
   if ((message & 0xF0u) == 0xF0u) return; // system messages are never recorded
   if (rec != 1) return;
   const uint32_t time = clockReading() - startClock;
   recordTime = time;
   recordMessage = message;
-  // Time, then message word.
-  storeLittleEndian(stage + staged, time);
-  storeLittleEndian(stage + staged + 4, message);
-  staged += RECORD_SIZE;
-  if (staged == sizeof stage) handOver();
+  // Time, then message word, into the stream now: nothing waits in the object where exit(), a
+  // flush or a crash could not reach it. No flush is made; the stream writes to disk when its
+  // buffer fills. A failure is not reported (there is nowhere to), but stops the file.
+  unsigned char record[RECORD_SIZE];
+  storeLittleEndian(record, time);
+  storeLittleEndian(record + 4, message);
+  if (!appendRecord(recFile, record)) recWriteFailed = true;
 }
 
 void Module::processBlock() {
-  // The block's records go to the stream now, so that a host that ends its process with exit()
-  // and without closing the object still gets every record handled before its last block: exit
-  // flushes every stream.
-  if (recOpenResult == 0 && recFile != nullptr) handOver();
   if (rec == 1) {
     if (startPending) {
       startClock = clockReading();

@@ -26,12 +26,9 @@ public:
   static constexpr unsigned RECORD_SIZE = 8;
   // The recording stream's buffer: 512 records. Whatever sits in it is lost if the host dies,
   // so it stays small; a bigger one would only save write calls that already come once per
-  // 512 messages.
+  // 512 messages. Each record enters it as its message is handled, so exit() and every flush
+  // of the process reach all of them.
   static constexpr size_t RECORD_BUFFER_SIZE = 4096;
-  // Records wait here, in the object, until the next audio block (or until it is full) and then
-  // go to the stream in one locked write. The stream's own buffer is shared with every thread
-  // of the process that flushes all streams; this one is not, and filling it needs no lock.
-  static constexpr size_t STAGE_SIZE = 64 * RECORD_SIZE;
   // The log's fixed name. Elsewhere than on Windows it is an ordinary relative file name.
   static constexpr const char* DIAGNOSTIC_LOG = "D:\\DIAGNOSE.TXT";
 
@@ -56,8 +53,7 @@ public:
 
 private:
   void resetState() noexcept;
-  void closeRecording() noexcept; // hands over what is staged, then closes
-  void handOver() noexcept;       // staged records into recFile, which must be open
+  void closeRecording() noexcept;
   void selectFile();
   uint32_t clockReading();
 
@@ -71,6 +67,9 @@ private:
   int32_t diagOpenResult = -1; // last log open: 0, an error number, or -1 before any
   int32_t recOpenResult = -1;  // 0 exactly while recFile is open
   std::FILE* recFile = nullptr;
+  // A write to recFile failed or came up short: nothing more goes to this file until a file is
+  // chosen again, so that records after a tear never land off the 8-byte grid.
+  bool recWriteFailed = false;
   std::FILE* diagFile = nullptr; // open only while writeDiagnostic runs
   bool startPending = false;     // file just opened; time 0 taken at the first block with REC 1
   bool paused = false;
@@ -80,8 +79,6 @@ private:
   uint32_t pauseStartClock = 0;
   // Lent to recFile while it is open; closeRecording runs before it goes away.
   char recBuffer[RECORD_BUFFER_SIZE];
-  unsigned char stage[STAGE_SIZE];
-  size_t staged = 0; // bytes in stage, whole records only
   char hostPath[PATH_CAPACITY];
   char path[PATH_CAPACITY];
   char diagText[PATH_CAPACITY];

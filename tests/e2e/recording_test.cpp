@@ -3,12 +3,19 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "recorder_rig.h"
+#include "started_program.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -140,30 +147,33 @@ TEST_F(Recording, AnyFileIsAppendedToUnchanged) {
 // Other threads of the host's process may flush every stream at any moment (fflush(NULL), or
 // _flushall, from any module: they share the C library's stream table). The recording stream
 // must meet them only between whole records.
+void flushEveryStreamUntil(const std::atomic<bool>& done) {
+  for (unsigned n = 0; !done.load(std::memory_order_relaxed); ++n) {
+#ifdef _WIN32
+    if (n % 2 != 0) {
+      _flushall();
+      continue;
+    }
+#endif
+    std::fflush(nullptr);
+  }
+}
+std::atomic<bool> neverDone{false};
+
+// Message i of a flushed recording: a Note On naming i in its data bytes.
+uint32_t flushedWord(uint32_t i) { return 0x00000090u | (i & 0x7F) << 8 | (i >> 7 & 0x7F) << 16; }
+
 TEST_F(Recording, FlushesOfEveryStreamFromAnotherThreadLoseNothing) {
   constexpr uint32_t COUNT = 400000;
-  const auto word = [](uint32_t i) {
-    return 0x00000090u | (i & 0x7F) << 8 | (i >> 7 & 0x7F) << 16;
-  };
   Recorder r;
   r.host.journal = false; // the journal would grow with every clock reading
   r.play("file=take.quorb rec=1 blk", scratch);
   std::atomic<bool> done{false};
-  std::thread flusher([&done] {
-    for (unsigned n = 0; !done.load(std::memory_order_relaxed); ++n) {
-#ifdef _WIN32
-      if (n % 2 != 0) {
-        _flushall();
-        continue;
-      }
-#endif
-      std::fflush(nullptr);
-    }
-  });
+  std::thread flusher(flushEveryStreamUntil, std::ref(done));
   for (uint32_t i = 0; i < COUNT; ++i) {
     r.at(i);
-    if (i % 24 == 0) r.block(); // blocks of varying fill, and some that fill the stage
-    r.midi(word(i));
+    if (i % 24 == 0) r.block();
+    r.midi(flushedWord(i));
   }
   done = true;
   flusher.join();
@@ -172,20 +182,24 @@ TEST_F(Recording, FlushesOfEveryStreamFromAnotherThreadLoseNothing) {
   ASSERT_EQ(COUNT * 8u, bytes.size());
   const std::vector<Record> got = records(bytes);
   for (uint32_t i = 0; i < COUNT; ++i)
-    ASSERT_EQ(Record(i, word(i)), got[i]) << "record " << i;
+    ASSERT_EQ(Record(i, flushedWord(i)), got[i]) << "record " << i;
 }
 
-// A host that ends its process with exit() and never closes the object: every record handled
-// before its last audio block reaches the file, since exit() flushes every stream.
-TEST(RecordingAtExit, RecordsHandledBeforeTheLastBlockReachTheFile) {
-  for (const uint32_t count : {1u, 700u}) {
+// A file for a test whose recording happens in a death test's child. Not a scratch folder:
+// where death tests start the program again, the child must find the same name.
+std::string childFile(const std::string& name) {
+  const std::string file = (std::filesystem::temp_directory_path() / name).string();
+  std::filesystem::remove(file);
+  return file;
+}
+
+// A host that ends its process with exit() and never closes the object, with no audio block
+// after its last messages: every record is in the file, since each went to the stream as its
+// message was handled and exit() flushes every stream.
+TEST(RecordingAtExit, EveryRecordHandledReachesTheFile) {
+  for (const uint32_t count : {1u, 100u, 575u}) {
     SCOPED_TRACE(count);
-    // Not a scratch folder: where death tests start the program again, the child must find the
-    // same name.
-    const std::string file = (std::filesystem::temp_directory_path() /
-                              ("quorb-exit-" + std::to_string(count) + ".quorb"))
-                                 .string();
-    std::filesystem::remove(file);
+    const std::string file = childFile("quorb-exit-" + std::to_string(count) + ".quorb");
     EXPECT_EXIT(
         {
           Recorder r; // left open: exit() ends the process first
@@ -197,7 +211,6 @@ TEST(RecordingAtExit, RecordsHandledBeforeTheLastBlockReachTheFile) {
             r.at(i);
             r.midi(0x00403C90u);
           }
-          r.block();
           std::exit(0);
         },
         ::testing::ExitedWithCode(0), "");
@@ -207,6 +220,70 @@ TEST(RecordingAtExit, RecordsHandledBeforeTheLastBlockReachTheFile) {
     EXPECT_EQ(expected, records(readBytes(file)));
     std::filesystem::remove(file);
   }
+}
+
+// The process dies at once, as in a crash: no exit code of its own runs. On Windows that is
+// TerminateProcess, which a crash ends in; abort() would exit the process through its DLLs, and
+// a C library that flushes its streams on the way out could meet a flush that the killed thread
+// had left half done.
+[[noreturn]] void crash() {
+#ifdef _WIN32
+  TerminateProcess(GetCurrentProcess(), 3);
+#endif
+  std::abort();
+}
+
+bool crashed(int status) {
+#ifdef _WIN32
+  return status == 3;
+#else
+  return ::testing::KilledBySignal(SIGABRT)(status);
+#endif
+}
+
+// A crash while other threads flush every stream: the file holds what the flushes took, which
+// is exactly the first records sent, ending on a whole record.
+TEST(RecordingAtCrash, FileHoldsAPrefixOfWholeRecords) {
+  for (const uint32_t count : {1u, 63u, 511u, 512u, 513u, 1500u, 4097u, 9000u, 20011u, 40000u}) {
+    SCOPED_TRACE(count);
+    const std::string file = childFile("quorb-abort-" + std::to_string(count) + ".quorb");
+    EXPECT_EXIT(
+        {
+          Recorder r;
+          r.host.journal = false;
+          r.choose(file);
+          r.rec(1);
+          r.block();
+          std::thread flusher(flushEveryStreamUntil, std::ref(neverDone));
+          flusher.detach();
+          for (uint32_t i = 0; i < count; ++i) {
+            r.at(i);
+            if (i % 24 == 0) r.block();
+            r.midi(flushedWord(i));
+          }
+          crash();
+        },
+        crashed, "");
+    const std::vector<uint8_t> bytes = readBytes(file);
+    EXPECT_EQ(0u, bytes.size() % 8) << "a torn record";
+    EXPECT_LE(bytes.size(), count * 8u);
+    const std::vector<Record> got = records(bytes);
+    for (uint32_t i = 0; i < got.size(); ++i)
+      ASSERT_EQ(Record(i, flushedWord(i)), got[i]) << "record " << i;
+    std::filesystem::remove(file);
+  }
+}
+
+// A program the host starts while recording inherits nothing of the recording: the file can be
+// chosen again while that program runs, and the second take follows the first.
+TEST_F(Recording, AProgramStartedWhileRecordingHoldsNothing) {
+  Recorder r;
+  r.play("diag=1 file=take.quorb rec=1 blk @5 m=0x90", scratch);
+  StartedProgram holder(QUORB_HOLD_FILE, scratch.path("holder.txt"));
+  ASSERT_TRUE(holder.running()) << "the program did not start";
+  r.play("@100 file=take.quorb blk @103 m=0x91 close", scratch);
+  EXPECT_EQ((std::vector<Record>{{5, 0x90}, {3, 0x91}}), records(readBytes(take)));
+  EXPECT_EQ("err=0 " + take + "\nerr=0 " + take + "\n", readLog());
 }
 
 TEST_F(Recording, OnlyStatusOneOnOutfileSelectsAFile) {

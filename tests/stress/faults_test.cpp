@@ -97,44 +97,58 @@ bool isRecordPrefix(const std::vector<uint8_t>& bytes, uint32_t count) {
          std::equal(bytes.begin(), bytes.end(), expected.begin());
 }
 
-TEST(Faults, FileSizeLimitStopsOnlyTheFileThatReachesIt) {
-  ScratchDir scratch;
-  FreshLog log;
-  constexpr rlim_t LIMIT = 100004; // bytes; not a whole number of records or buffers
-  constexpr uint32_t BIG = 100000; // 800 kB, far past the limit
-  constexpr uint32_t SMALL = 5000; // 40 kB, within it
-  // The limit and the ignored signal belong to a child, so that nothing leaks into the other
-  // tests; the child records and the parent judges the files.
+// Runs `record` in a child under a file-size limit of `limit` bytes, which `lift()` raises again,
+// so that the limit and the ignored signal leak into no other test. The parent judges the files.
+template <typename Body> void underSizeLimit(rlim_t limit, Body record) {
   const pid_t child = fork();
   ASSERT_NE(-1, child);
   if (child == 0) {
     std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{};
-    getrlimit(RLIMIT_FSIZE, &limit);
-    limit.rlim_cur = LIMIT;
-    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(2);
-    {
-      Recorder big, small;
-      startOn(small, scratch.path("small.quorb"));
-      startOn(big, scratch.path("big.quorb"));
-      for (uint32_t i = 0; i < BIG; ++i) {
-        if (i < SMALL) step(small, i);
-        step(big, i);
-      }
-      big.choose(scratch.path("after.quorb"));
-      big.block();
-      interleave({&big}, 10);
-    }
+    rlimit rl{};
+    getrlimit(RLIMIT_FSIZE, &rl);
+    const rlim_t lifted = rl.rlim_cur;
+    rl.rlim_cur = limit;
+    if (setrlimit(RLIMIT_FSIZE, &rl) != 0) _exit(2);
+    record([&] {
+      rl.rlim_cur = lifted;
+      if (setrlimit(RLIMIT_FSIZE, &rl) != 0) _exit(3);
+    });
     _exit(::testing::Test::HasFailure() ? 1 : 0);
   }
   int status = 0;
   ASSERT_EQ(child, waitpid(child, &status, 0));
   ASSERT_TRUE(WIFEXITED(status)) << "the child died of signal " << WTERMSIG(status);
   ASSERT_EQ(0, WEXITSTATUS(status));
+}
+
+// A file cut by a size limit keeps exactly the records sent up to the limit, with nothing after
+// the tear even once the limit is lifted (the disk gets space back), until the file is chosen
+// again: records after the tear would land off the record grid.
+TEST(Faults, FileSizeLimitStopsOnlyTheFileThatReachesIt) {
+  ScratchDir scratch;
+  FreshLog log;
+  constexpr rlim_t LIMIT = 100004; // bytes; not a whole number of records or buffers
+  constexpr uint32_t BIG = 100000; // 800 kB, far past the limit
+  constexpr uint32_t SMALL = 5000; // 40 kB, within it
+  underSizeLimit(LIMIT, [&](auto lift) {
+    Recorder big, small;
+    startOn(small, scratch.path("small.quorb"));
+    startOn(big, scratch.path("big.quorb"));
+    for (uint32_t i = 0; i < BIG; ++i) {
+      if (i < SMALL) step(small, i);
+      step(big, i);
+    }
+    lift();
+    for (uint32_t i = BIG; i < BIG + SMALL; ++i)
+      step(big, i);
+    big.choose(scratch.path("after.quorb"));
+    big.block();
+    interleave({&big}, 10);
+  });
 
   const std::vector<uint8_t> big = readBytes(scratch.path("big.quorb"));
-  EXPECT_LE(big.size(), LIMIT);
-  EXPECT_GT(big.size(), LIMIT / 2) << "the limit should stop the file, not its start";
+  EXPECT_EQ(LIMIT, big.size())
+      << "the file should hold every byte sent up to the limit, and no more";
   EXPECT_TRUE(isRecordPrefix(big, BIG)) << "what reached big.quorb is not what was recorded";
   EXPECT_TRUE(holdsRecords(scratch.path("small.quorb"), SMALL, tickRecord));
   EXPECT_TRUE(holdsRecords(scratch.path("after.quorb"), 10, tickRecord));
@@ -150,6 +164,26 @@ TEST(Faults, FileSizeLimitStopsOnlyTheFileThatReachesIt) {
   for (uint32_t i = 0; i < 10; ++i)
     appendRecord(expected, tickRecord(i).first, tickRecord(i).second);
   EXPECT_TRUE(expected == readBytes(scratch.path("big.quorb")));
+}
+
+// Another thread's flush of every stream meets the limit while records wait in the buffer: the
+// module sees the error it left on the stream and adds nothing more, limit lifted or not.
+TEST(Faults, AForeignFlushThatFailsStopsTheFileToo) {
+  ScratchDir scratch;
+  FreshLog log;
+  constexpr rlim_t LIMIT = 100; // bytes: inside the thirteenth record
+  underSizeLimit(LIMIT, [&](auto lift) {
+    Recorder r;
+    startOn(r, scratch.path("take.quorb"));
+    interleave({&r}, 50); // 400 bytes, all in the stream's buffer
+    std::fflush(nullptr);
+    lift();
+    for (uint32_t i = 50; i < 100; ++i)
+      step(r, i);
+  });
+  const std::vector<uint8_t> bytes = readBytes(scratch.path("take.quorb"));
+  EXPECT_EQ(LIMIT, bytes.size());
+  EXPECT_TRUE(isRecordPrefix(bytes, 100));
 }
 
 struct BadPath {
