@@ -113,7 +113,7 @@ bench-win32: deps
 bench-callgrind: deps
 	cmake --preset native
 	cmake --build --preset native --target quorb_bench_callgrind
-	@for what in module baseline floor; do \
+	@for what in module floor naive blockstore; do \
 	  out=$$(mktemp) && \
 	  valgrind --tool=callgrind --collect-atstart=no --toggle-collect=quorb_capture \
 	    --callgrind-out-file=$$out build/native/bench/quorb_bench_callgrind $$what $(CALLGRIND_MESSAGES) \

@@ -29,12 +29,18 @@ inline void storeLittleEndian(unsigned char* to, uint32_t word) {
 // write it needs comes at a record's first byte.
 bool appendRecord(std::FILE* stream, const unsigned char (&record)[Module::RECORD_SIZE]) {
 #ifdef _WIN32
-  // msvcrt's fwrite takes the stream's own lock. Its error flag is read without one, as msvcrt's
-  // ferror always does (the import library's _lock_file is a stand-in that need not be the lock
-  // msvcrt takes). A foreign flush that fails between the check and the write lets at most this
-  // record follow the tear, and the check after it stops the file there.
-  return !std::ferror(stream) && std::fwrite(record, sizeof record, 1, stream) == 1 &&
-         !std::ferror(stream);
+  // msvcrt's fwrite takes the stream's own lock (the import library's _lock_file is a stand-in
+  // that need not be the lock msvcrt takes, so the module takes none itself). The error flag is
+  // read as msvcrt's ferror reads it, without a lock, and inline: msvcrt's FILE is public and its
+  // own headers once defined ferror as this very test. A foreign flush that fails between the
+  // check and the write lets at most this record follow the tear: the next message's check
+  // stops the file there.
+#ifdef _UCRT
+  const bool failed = std::ferror(stream) != 0;
+#else
+  const bool failed = (stream->_flag & _IOERR) != 0;
+#endif
+  return !failed && std::fwrite(record, sizeof record, 1, stream) == 1;
 #else
   // The bytes go in through the C library's own unlocked put (an inline store into the buffer, a
   // call only when the buffer is full and must be written), so that the one lock taken here,
