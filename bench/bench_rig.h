@@ -1,9 +1,9 @@
 #ifndef QUORB_BENCH_BENCH_RIG_H
 #define QUORB_BENCH_BENCH_RIG_H
 
-// One recorder object from the built module file, recording into a file in a fresh temporary
-// folder, driven as the host drives it; and the captures it is measured against, compiled like
-// the module (same compiler, target and flags) and run in the same process.
+// The recorder object the benchmarks time, from the one rig, and the captures it is measured
+// against, compiled like the module (same compiler, target and flags) and run in the same
+// process.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -18,41 +18,23 @@
 #include <stdexcept>
 #include <string>
 
-#include "built_module.h"
+#include "recorder_rig.h"
 #include "scratch_dir.h"
-#include "stand_in_host.h"
 
 // The module's stream buffer size, given to the stream captures too.
 constexpr size_t STREAM_BUFFER = 4096;
 
-class BenchRecorder {
+// A recorder object of the one rig, recording into `file` from its first block on.
+class BenchRecorder : public Recorder {
 public:
-  explicit BenchRecorder(const std::string& file) : module(make(host)) {
+  explicit BenchRecorder(const std::string& file) {
     host.journal = false; // the journal grows with every clock reading
-    module.open();
-    host.resolvedPath = file;
-    module.pinStatus(PIN_INDEX_OUTFILE, 1);
+    choose(file);
     rec(1);
-    module.block();
+    block();
   }
-  ~BenchRecorder() { module.close(); }
-  BenchRecorder(const BenchRecorder&) = delete;
-  BenchRecorder& operator=(const BenchRecorder&) = delete;
-
-  void rec(int16_t value) { module.setPin<int16_t>(PIN_INDEX_REC, value); }
-  void choose() { module.pinStatus(PIN_INDEX_OUTFILE, 1); }
-
-  StandInHost host;
-  HostedModule module;
-
-private:
-  static HostedModule make(StandInHost& host) {
-    ModuleLibrary& library = builtModule();
-    if (!library.loaded()) throw std::runtime_error(library.error());
-    ModuleRecord* record = library.makeModule(0, 1, &StandInHost::callback, &host);
-    if (record == nullptr) throw std::runtime_error("makeModule gave no object");
-    return HostedModule(record);
-  }
+  using Recorder::choose;
+  void choose() { Recorder::choose(host.resolvedPath); }
 };
 
 // A capture written with the C library's stream alone: one clock request through the host's

@@ -22,7 +22,7 @@ import tempfile
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "support"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "testing"))
 from picture_page import drawing_of  # noqa: E402
 
 GOAL_BYTES_PER_RECORD = 64

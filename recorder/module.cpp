@@ -27,7 +27,7 @@ inline void storeLittleEndian(unsigned char* to, uint32_t word) {
 //
 // The buffer holds whole records and is written only when full or flushed under the lock, so the
 // write it needs comes at a record's first byte.
-bool appendRecord(std::FILE* stream, const unsigned char (&record)[Module::RECORD_SIZE]) {
+bool appendRecord(std::FILE* stream, const unsigned char (&record)[RECORD_SIZE]) {
 #ifdef _WIN32
   // msvcrt's fwrite takes the stream's own lock (the import library's _lock_file is a stand-in
   // that need not be the lock msvcrt takes, so the module takes none itself). The error flag is
@@ -201,7 +201,7 @@ void Module::writeDiagnostic(const char* text) {
 
 void Module::onMidiData(uint32_t, uint32_t message, uint16_t) {
   if (recOpenResult != 0 || recFile == nullptr || recWriteFailed) return;
-  if ((message & 0xF0u) == 0xF0u) return; // system messages are never recorded
+  if (isSystemMessage(message)) return;
   if (rec != 1) return;
   const uint32_t time = clockReading() - startClock;
   recordTime = time;

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "module_base.h"
+#include "recorder_contract.h"
 
 // The MIDI recorder. While "REC" is 1 and a recording file is open it appends every MIDI message
 // except system messages to the file as an 8-byte record (time, message word), the time taken
@@ -14,23 +15,12 @@
 // Threading: like every module object, called by the host one call at a time; no locks.
 class Module : public ModuleBase {
 public:
-  // Pin-table entries, in description order (the recorder uses no skip or repeat flags).
-  enum : int32_t {
-    PIN_INDEX_MIDI_IN = 0,
-    PIN_INDEX_REC = 1,
-    PIN_INDEX_OUTFILE = 2,
-    PIN_INDEX_DIAGNOSE = 3
-  };
   static constexpr int32_t PATH_CAPACITY = 400;
-  // One record on disk: time, then message word, 4 bytes each.
-  static constexpr unsigned RECORD_SIZE = 8;
   // The recording stream's buffer: 512 records. Whatever sits in it is lost if the host dies,
   // so it stays small; a bigger one would only save write calls that already come once per
   // 512 messages. Each record enters it as its message is handled, so exit() and every flush
   // of the process reach all of them.
   static constexpr size_t RECORD_BUFFER_SIZE = 4096;
-  // The log's fixed name. Elsewhere than on Windows it is an ordinary relative file name.
-  static constexpr const char* DIAGNOSTIC_LOG = "D:\\DIAGNOSE.TXT";
 
   Module(HostCallback callback, void* hostHandle) noexcept;
   ~Module() override;

@@ -14,7 +14,7 @@ import zipfile
 import pefile
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
-sys.path.insert(0, str(ROOT / "tests/support"))
+sys.path.insert(0, str(ROOT / "testing"))
 from mido_reading import channel_messages  # noqa: E402  (mido's reading, tempo map applied)
 
 VERSION = re.search(r"project\(QUORB_REC_M VERSION ([\d.]+)",

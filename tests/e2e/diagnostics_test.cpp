@@ -18,7 +18,7 @@ TEST_F(Diagnostics, EachOpenAttemptAppendsOneLineWhileTheSwitchIsOn) {
   const std::string take = scratch.path("take.quorb");
   const std::string missing = scratch.path("missing/take.quorb");
   const std::string old = "old" + LOG_LINE_END; // never truncated
-  writeBytes(LOG_NAME, std::vector<uint8_t>(old.begin(), old.end()));
+  writeBytes(DIAGNOSTIC_LOG, std::vector<uint8_t>(old.begin(), old.end()));
   Recorder r;
   // Switch off: no line. Any non-zero byte is on.
   r.play("diag=1 file=take.quorb file=missing/take.quorb file= diag=0 file=take.quorb "
@@ -33,11 +33,11 @@ TEST_F(Diagnostics, EachOpenAttemptAppendsOneLineWhileTheSwitchIsOn) {
 TEST_F(Diagnostics, SwitchOffTouchesNoLogWhateverHappens) {
   Recorder r;
   r.play("file=take.quorb file=missing/take.quorb file=", scratch);
-  EXPECT_FALSE(fileExists(LOG_NAME));
+  EXPECT_FALSE(fileExists(DIAGNOSTIC_LOG));
 }
 
 TEST_F(Diagnostics, AnUnopenableLogLeavesRecordingAlone) {
-  std::filesystem::create_directory(LOG_NAME); // the log's name taken by a folder
+  std::filesystem::create_directory(DIAGNOSTIC_LOG); // the log's name taken by a folder
   Recorder r;
   r.play("diag=1 file=take.quorb rec=1 blk m=0x90 close size=8", scratch);
 }

@@ -224,7 +224,7 @@ private:
   void midi(Slot& slot, uint32_t message) {
     slot.module->midi(message, 0x12345678, 0xFFFF);
     const Shadow& s = slot.shadow;
-    if (s.file.empty() || (message & 0xF0) == 0xF0 || s.rec != 1) return;
+    if (s.file.empty() || isSystemMessage(message) || s.rec != 1) return;
     if (s.file == DEV_FULL) return;
     const uint32_t time = clock_ - s.startClock;
     std::vector<uint8_t>& bytes = expected_[s.file];

@@ -8,7 +8,7 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PHRASE = os.path.join(HERE, "..", "..", "tools", "demo", "phrase.mid")
-sys.path.insert(0, os.path.join(HERE, "..", "support"))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "testing"))
 from mido_reading import channel_messages  # noqa: E402
 
 

@@ -13,7 +13,7 @@ import unittest
 
 import mido
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "testing"))
 from mido_reading import channel_messages  # noqa: E402
 from program_args import program_args, run_program  # noqa: E402
 

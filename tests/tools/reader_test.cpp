@@ -1,6 +1,6 @@
+#include "files.h"
 #include "recording.h"
-#include "temp_file.h"
-#include "tool_support.h"
+#include "scratch_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -132,9 +132,10 @@ TEST(RecordingReader, RefusesWhatIsNotARecording) {
 TEST(RecordingReader, ReadsFilesInBinary) {
   // Carriage return, line feed and Ctrl-Z bytes would be mangled by a text-mode read on Windows.
   const Bytes bytes = records({{0x0A0D1A00, 0x000A0D90}, {0x0A0D1A01, 0x001A1A80}});
-  TempFile file("binary.quorb");
-  file.write(bytes);
-  const RecordingFile read = parseRecording(readWholeFile(file.path(), "recording"));
+  ScratchDir dir;
+  const std::string path = dir.path("binary.quorb");
+  writeBytes(path, bytes);
+  const RecordingFile read = parseRecording(readWholeFile(path, "recording"));
   ASSERT_EQ(read.totals.records, 2u);
   EXPECT_EQ(read.recordings.at(0).events.at(1).message, 0x001A1A80u);
   EXPECT_EQ(read.recordings.at(0).events.at(1).time, 0x0A0D1A01u);

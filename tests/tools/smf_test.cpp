@@ -1,6 +1,6 @@
+#include "scratch_dir.h"
 #include "smf.h"
 #include "smf_writer.h"
-#include "temp_file.h"
 
 #include <gtest/gtest.h>
 
@@ -65,9 +65,10 @@ TEST(SmfWriter, RoundTripsThroughTheReader) {
       {{tempo(0, 400000), {0, {0xFF, 0x03, 2, 'h', 'i'}}, {5000000, {0xB3, 7, 100}}}},
       {{{0, {0xC1, 5}}, {1, {0xE1, 0x00, 0x40}}, {300, {0x81, 0x3C, 0x40}}}},
   };
-  TempFile file("roundtrip.mid");
-  file.write(encode(1, 480, tracks));
-  const SmfFile read = readSmf(file.path());
+  ScratchDir dir;
+  const std::string path = dir.path("roundtrip.mid");
+  writeBytes(path, encode(1, 480, tracks));
+  const SmfFile read = readSmf(path);
   EXPECT_EQ(read.format, 1);
   EXPECT_EQ(read.ticksPerQuarter, 480);
   ASSERT_EQ(read.tracks.size(), tracks.size());
@@ -147,9 +148,10 @@ TEST(SmfReader, HonoursTempoChangesFromAnyTrackAndMergesInOrder) {
       {{{480, {0x90, 1, 1}}, {960, {0x90, 2, 1}}, {1920, {0x90, 3, 1}}, {3840, {0x90, 4, 1}}}},
       {{{0, {0x91, 9, 1}}, {960, {0x91, 10, 1}}, {960, {0x91, 11, 1}}}},
   };
-  TempFile file("tempo.mid");
-  file.write(encode(1, 960, tracks));
-  const std::vector<TimedMessage> messages = readChannelMessages(file.path());
+  ScratchDir dir;
+  const std::string path = dir.path("tempo.mid");
+  writeBytes(path, encode(1, 960, tracks));
+  const std::vector<TimedMessage> messages = readChannelMessages(path);
   const struct {
     uint8_t status;
     uint8_t note;

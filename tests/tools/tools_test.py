@@ -13,7 +13,7 @@ import subprocess
 import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "testing"))
 from mido_reading import channel_messages  # noqa: E402  (mido's reading, tempo map applied)
 from program_args import program_args, run_program  # noqa: E402
 
@@ -151,6 +151,59 @@ class Tools(unittest.TestCase):
             run(program, *arguments, code=code, says=said)
         help_text = run(ARGS.quorb, "tomidi", "--help").stdout.decode()
         self.assertNotIn("0xC0000000", help_text, "the takes rule belongs to quorb help format")
+
+    def test_one_rule_for_held_notes(self):
+        # C4 struck, struck again, let go: two notes, the first ended by the second; none held.
+        record = lambda time, word: time.to_bytes(4, "little") + word.to_bytes(4, "little")
+        write("restruck.quorb", record(0, 0x403C90) + record(4410, 0x503C90)
+              + record(8820, 0x3C80) + record(13230, 0x403E90))  # D4 held to the end
+        said = run(ARGS.quorb, "tomidi", "restruck.quorb", "--rate", "44100").text
+        self.assertIn("1 note still held", said)
+        notes = [(round(t, 3), m.type, m.note) for t, m in messages("restruck.mid")
+                 if m.type in ("note_on", "note_off")]
+        self.assertEqual([(0, "note_on", 60), (0.1, "note_off", 60), (0.1, "note_on", 60),
+                          (0.2, "note_off", 60), (0.3, "note_on", 62), (0.3, "note_off", 62)],
+                         notes)
+        run(ARGS.quorb, "view", "restruck.quorb", "--rate", "44100")
+        with open(path("restruck.html"), encoding="utf-8") as page:
+            self.assertEqual(1, page.read().count("still held when the take ended"))
+
+    def test_bad_command_lines_end_in_words_and_touch_nothing(self):
+        write("text.mid", b"not MIDI")
+        write("empty.quorb", b"")
+        rows = [  # program, arguments, exit code, said
+            (ARGS.quorb, [], 2, "give .quorb files to convert, or a command"),
+            (ARGS.quorb, ["info", "none.quorb"], 1, "none.quorb: cannot open: no such file"),
+            (ARGS.quorb, ["info", "empty.quorb"], 0, "records:  0"),
+            (ARGS.quorb, ["tomidi", "a.quorb", "bad.mid", "--rate", "0"], 2,
+             "--rate must be a number from 1000"),
+            (ARGS.quorb, ["tomidi", "a.quorb", "bad.mid", "--recording", "2"], 2,
+             "a.quorb holds 1 take;"),
+            (ARGS.quorb, ["tomidi", "a.quorb", "none/bad.mid"], 1, "cannot write none/bad.mid"),
+            (ARGS.quorb, ["view", "a.quorb", "bad.html"], 0, "ticks per second assumed"),
+            (ARGS.quorb, ["view", "a.quorb", "a.quorb"], 2, "is the recording being drawn"),
+            (ARGS.quorb, ["view", "a.quorb", "phrase.mid"], 2, "is not a picture page"),
+            (ARGS.host, ["record", "none.mid", "bad.quorb"], 1, "none.mid: cannot open"),
+            (ARGS.host, ["record", "text.mid", "bad.quorb"], 1, "not a Standard MIDI File"),
+            (ARGS.host, ["record", "phrase.mid", "none/bad.quorb"], 1, "cannot record into"),
+            *[(ARGS.host, ["record", "phrase.mid", "bad.quorb", "--pause", pause], 2, "FROM-TO")
+              for pause in ("2-1", "1-", "nan-2")],
+            (ARGS.host, ["record", "phrase.mid", "bad.quorb", "--block", "0"], 2,
+             "--block must be a whole number from 1"),
+            (ARGS.host, ["record", "phrase.mid", "bad.quorb", "--block", "3000000000"], 2,
+             "--block must be a whole number from 1"),
+            (ARGS.host, ["record", "phrase.mid", "bad.quorb", "--module", "none.so"], 1,
+             "none.so"),
+            *[(ARGS.host, arguments, 2, "quorb-host --help tells how to use it")
+              for arguments in (["record", "phrase.mid"], ["play", "phrase.mid", "bad.quorb"], [])],
+        ]
+        for program, arguments, code, says in rows:
+            with self.subTest(arguments=arguments):
+                done = run(program, *arguments, code=code, says=says)
+                if code != 0:
+                    self.assertTrue(done.stderr, "a failure must say why")
+                self.assertFalse(os.path.exists(path("bad.quorb")), "a take was recorded")
+                self.assertFalse(os.path.exists(path("bad.mid")), "a MIDI file was written")
 
     def test_no_take_invented_and_no_file_replaced_unasked(self):
         log = (os.path.join(ARGS.emulator[1], "drive-d", "DIAGNOSE.TXT") if ARGS.emulator

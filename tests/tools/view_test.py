@@ -9,7 +9,7 @@ import struct
 import sys
 import zlib
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "testing"))
 from picture_page import drawing_of  # noqa: E402
 from program_args import program_args, run_program  # noqa: E402
 

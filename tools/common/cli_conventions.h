@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tool_support.h"
+#include "failures.h"
 
 namespace quorb {
 

@@ -1,6 +1,7 @@
 #include "smf.h"
+#include "smf_writer.h"
 
-#include "tool_support.h"
+#include "files.h"
 
 #include <algorithm>
 #include <sstream>
@@ -83,18 +84,6 @@ private:
 };
 
 } // namespace
-
-void appendVlq(std::vector<uint8_t>& out, uint32_t value) {
-  uint8_t groups[4];
-  int count = 0;
-  do {
-    groups[count++] = value & 0x7F;
-    value >>= 7;
-  } while (value != 0);
-  while (count > 1)
-    out.push_back(groups[--count] | 0x80);
-  out.push_back(groups[0]);
-}
 
 namespace {
 
@@ -250,12 +239,6 @@ std::vector<TimedMessage> timedChannelMessages(const SmfFile& file) {
 
 std::vector<TimedMessage> readChannelMessages(const std::string& path) {
   return timedChannelMessages(readSmf(path));
-}
-
-std::string noteName(uint8_t note) {
-  static const char* const NAMES[] = {"C",  "C#", "D",  "D#", "E",  "F",
-                                      "F#", "G",  "G#", "A",  "A#", "B"};
-  return NAMES[note % 12] + std::to_string(note / 12 - 1);
 }
 
 } // namespace quorb

@@ -2,20 +2,16 @@
 #define QUORB_TOOLS_MIDI_SMF_H
 
 // Reading Standard MIDI Files: the project's own reader (no packaged C++ library reads them).
-// smf_writer.h writes them.
+// smf_writer.h writes them; message.h says what a message is.
 
 #include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-namespace quorb {
+#include "message.h"
 
-// A channel message packed as the host delivers it to the module: status byte in bits 0-7,
-// first data byte in bits 8-15, second in bits 16-23, bits 24-31 zero.
-constexpr uint32_t packMessage(uint8_t status, uint8_t data1, uint8_t data2) {
-  return uint32_t(status) | uint32_t(data1) << 8 | uint32_t(data2) << 16;
-}
+namespace quorb {
 
 struct TimedMessage {
   double seconds; // from the start of the file, tempo changes applied
@@ -27,18 +23,12 @@ public:
   using std::runtime_error::runtime_error;
 };
 
-// "C4" for 60, "C#-1" for 1, "G9" for 127.
-std::string noteName(uint8_t note);
-
 // Reads a type 0 or type 1 file and returns its channel-voice messages (running status
 // resolved), all tracks merged in time order; equal times keep track order, then file order.
 // System exclusive and meta events are read past, tempo events honoured (default 120 bpm).
 // Throws SmfError, saying what and at which byte offset, for a file that is not a whole SMF, and
 // FileError for a file it cannot read.
 std::vector<TimedMessage> readChannelMessages(const std::string& path);
-
-// Appends `value` as a variable-length quantity: 7 bits a byte, most significant first.
-void appendVlq(std::vector<uint8_t>& out, uint32_t value);
 
 struct SmfEvent {
   uint64_t tick;              // absolute, in the file's ticks per quarter note

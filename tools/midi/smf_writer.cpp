@@ -3,6 +3,18 @@
 #include <limits>
 
 namespace quorb {
+
+void appendVlq(std::vector<uint8_t>& out, uint32_t value) {
+  uint8_t groups[4];
+  int count = 0;
+  do {
+    groups[count++] = value & 0x7F;
+    value >>= 7;
+  } while (value != 0);
+  while (count > 1)
+    out.push_back(groups[--count] | 0x80);
+  out.push_back(groups[0]);
+}
 namespace {
 
 constexpr uint8_t META = 0xFF;

@@ -13,6 +13,9 @@
 
 namespace quorb {
 
+// Appends `value` as a variable-length quantity: 7 bits a byte, most significant first.
+void appendVlq(std::vector<uint8_t>& out, uint32_t value);
+
 // Builds the data of one track chunk from whole events (no running status) given in tick order.
 // A gap longer than one delta time can hold (0x0FFFFFFF ticks) is carried across by filler
 // events, empty text meta events (FF 01 00), so that any time can be written.

@@ -1,8 +1,8 @@
 #include "command_line.h"
 
 #include "cli_conventions.h"
+#include "failures.h"
 #include "quorb_version.h"
-#include "tool_support.h"
 
 namespace quorb {
 namespace {

@@ -2,8 +2,10 @@
 
 #include <iostream>
 
+#include "failures.h"
+#include "files.h"
+#include "numbers.h"
 #include "output.h"
-#include "tool_support.h"
 
 namespace quorb {
 

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <iostream>
 
-#include "message_text.h"
-#include "tool_support.h"
+#include "files.h"
+#include "message.h"
 
 namespace quorb {
 namespace {

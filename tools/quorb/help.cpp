@@ -1,6 +1,6 @@
 #include "commands.h"
 
-#include "tool_support.h"
+#include "failures.h"
 
 namespace quorb {
 

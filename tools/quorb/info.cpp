@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <iostream>
 
-#include "tool_support.h"
+#include "files.h"
+#include "numbers.h"
 
 namespace quorb {
 namespace {

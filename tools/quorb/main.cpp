@@ -9,7 +9,9 @@
 
 #include "command_line.h"
 #include "commands.h"
-#include "tool_support.h"
+#include "console.h"
+#include "failures.h"
+#include "files.h"
 
 namespace {
 

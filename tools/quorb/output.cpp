@@ -3,8 +3,10 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "console.h"
+#include "failures.h"
+#include "files.h"
 #include "smf_writer.h"
-#include "tool_support.h"
 
 #ifdef _WIN32
 #include <fcntl.h>

@@ -3,7 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "tool_support.h"
+#include "failures.h"
+#include "numbers.h"
 
 namespace quorb {
 namespace {

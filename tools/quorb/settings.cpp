@@ -1,7 +1,7 @@
 #include "settings.h"
 
+#include "numbers.h"
 #include "report.h"
-#include "tool_support.h"
 
 namespace quorb {
 

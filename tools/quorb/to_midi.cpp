@@ -6,21 +6,6 @@
 #include <string>
 
 namespace quorb {
-namespace {
-
-// The size of a recorded word as a channel event (status and data bytes), or 0 when it is not a
-// well-formed channel message.
-uint8_t channelEventSize(uint32_t word) {
-  const uint8_t status = word & 0xFF;
-  const uint8_t data1 = (word >> 8) & 0xFF;
-  const uint8_t data2 = (word >> 16) & 0xFF;
-  if (status < 0x80 || status >= 0xF0 || data1 >= 0x80) return 0;
-  const uint8_t kind = status & 0xF0;
-  if (kind == 0xC0 || kind == 0xD0) return 2;
-  return data2 < 0x80 ? 3 : 0;
-}
-
-} // namespace
 
 uint32_t tempoMicros(const MidiOptions& options) {
   if (!(options.bpm > 0) || !std::isfinite(options.bpm))
@@ -54,12 +39,12 @@ void MidiConverter::beginRecording(uint64_t number) {
   converting_ = only_ == 0 || only_ == number;
   if (!converting_) return;
   events_.clear();
-  sounding_.assign(16 * 128, 0);
+  held_ = HeldNotes();
 }
 
 void MidiConverter::event(const RecordedEvent& recorded) {
   if (!converting_) return;
-  const uint8_t size = channelEventSize(recorded.message);
+  const uint8_t size = uint8_t(channelMessageSize(recorded.message));
   if (size == 0) {
     ++skippedRecords;
     return;
@@ -69,14 +54,11 @@ void MidiConverter::event(const RecordedEvent& recorded) {
       {uint8_t(recorded.message), uint8_t(recorded.message >> 8), uint8_t(recorded.message >> 16)},
       size};
   if (size == 2) event.bytes[2] = 0;
-  // Notes sounding per channel and key, in the order played; a Note On while sounding stacks,
-  // so each On gets its Off.
-  const uint8_t kind = event.bytes[0] & 0xF0;
-  uint32_t& count = sounding_[size_t(event.bytes[0] & 0x0F) * 128 + event.bytes[1]];
-  if (kind == 0x90 && event.bytes[2] > 0)
-    ++count;
-  else if ((kind == 0x80 || kind == 0x90) && count > 0)
-    --count;
+  // A Note On for a key that still sounds ends the earlier note there, in the file too, so that
+  // every program reading it pairs the notes alike.
+  const HeldNotes::Change change = held_.apply(recorded.message);
+  if (change.ends && change.starts)
+    events_.push_back({event.tick, {uint8_t(0x80 | change.channel), change.key, 0x40}, 3});
   events_.push_back(event);
 }
 
@@ -97,13 +79,11 @@ void MidiConverter::endRecording() {
   for (const Pending& event : events_)
     track.add(event.tick, event.bytes, event.size);
   const uint64_t end = events_.empty() ? 0 : events_.back().tick;
-  for (size_t key = 0; key < sounding_.size(); ++key) {
-    const uint8_t off[] = {uint8_t(0x80 | key / 128), uint8_t(key % 128), 0x40};
-    for (uint32_t i = 0; i < sounding_[key]; ++i) {
-      track.add(end, off, sizeof off);
-      ++closedNotes;
-    }
-  }
+  held_.endAll([&](uint8_t channel, uint8_t key) {
+    const uint8_t off[] = {uint8_t(0x80 | channel), key, 0x40};
+    track.add(end, off, sizeof off);
+    ++closedNotes;
+  });
   track.end();
   fillerEvents += track.fillers();
   events_ = std::vector<Pending>(); // give the memory back before the next recording

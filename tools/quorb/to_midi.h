@@ -1,6 +1,7 @@
 #ifndef QUORB_TOOLS_QUORB_TO_MIDI_H
 #define QUORB_TOOLS_QUORB_TO_MIDI_H
 
+#include "message.h"
 #include "recording.h"
 #include "smf_writer.h"
 
@@ -64,7 +65,7 @@ private:
   bool converting_ = false;
   uint64_t number_ = 0;
   std::vector<Pending> events_;
-  std::vector<uint32_t> sounding_; // per channel and key, Note Ons not yet closed
+  HeldNotes held_;
 };
 
 // A whole conversion at once: for tests and small inputs.

@@ -3,9 +3,11 @@
 #include <iostream>
 #include <sstream>
 
+#include "failures.h"
+#include "files.h"
+#include "numbers.h"
 #include "output.h"
 #include "piano_roll.h"
-#include "tool_support.h"
 
 namespace quorb {
 

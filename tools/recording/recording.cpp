@@ -1,5 +1,7 @@
 #include "recording.h"
 
+#include "utf8.h"
+
 #include <algorithm>
 #include <sstream>
 #include <string>
@@ -31,7 +33,7 @@ public:
   Assembler(RecordingSink& sink, ReadTotals& totals) : sink_(sink), totals_(totals) {}
 
   void record(uint64_t index, uint64_t offset, uint32_t time, uint32_t message) {
-    if (isSystemStatus(message)) {
+    if (isSystemMessage(message)) {
       sink_.warning({RecordingWarning::Kind::SystemStatus, offset + 4,
                      "record " + std::to_string(index) + " at byte " + std::to_string(offset) +
                          " has system status " + hex(message & 0xFF, 2) +
@@ -230,16 +232,12 @@ const char* knownFormat(const uint8_t* bytes, size_t size) {
   size_t at = 0;
   while (at < end) {
     const uint8_t byte = bytes[at];
-    size_t continuation = byte < 0x80                   ? 0
-                          : byte >= 0xC2 && byte < 0xE0 ? 1
-                          : byte >= 0xE0 && byte < 0xF0 ? 2
-                          : byte >= 0xF0 && byte < 0xF5 ? 3
-                                                        : 4;
-    if (continuation == 4 || (byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r') ||
+    // A sequence cut at the end of what is looked at counts by the bytes there are.
+    const size_t length = utf8Length(bytes + at, end - at);
+    if (length == 0 || (byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r') ||
         byte == 0x7F)
       return nullptr;
-    for (++at; continuation > 0 && at < end; --continuation, ++at)
-      if ((bytes[at] & 0xC0) != 0x80) return nullptr;
+    at += length;
   }
   return size > 0 ? "plain text" : nullptr;
 }

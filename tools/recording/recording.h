@@ -15,6 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "message.h"
+#include "recorder_contract.h"
+
 namespace quorb {
 
 // How the reader splits a file into recordings and unwraps the 32-bit time, and how it reads
@@ -25,7 +28,6 @@ extern const char* const DAMAGE_RULE;
 
 constexpr uint32_t WRAP_HIGH_QUARTER = 0xC0000000; // previous time at or above this ...
 constexpr uint32_t WRAP_LOW_QUARTER = 0x40000000;  // ... and next time below this: a wrap
-constexpr size_t RECORD_SIZE = 8;
 // Damage handling (DAMAGE_RULE): records in a row read without a second look, the records'
 // worth of bytes over which the eight byte phases compete, and the run that marks where a new
 // phase starts.
@@ -33,15 +35,11 @@ constexpr size_t TRUSTED_RUN = 8;
 constexpr size_t VOTE_SPAN = 16;
 constexpr size_t RESYNC_RUN = 4;
 
-// True for a status byte the recorder never writes (0xF0-0xFF: system messages).
-constexpr bool isSystemStatus(uint32_t message) { return (message & 0xF0) == 0xF0; }
-
-// A channel message the module could have written: status 0x80-0xEF with both data bytes below
-// 0x80. The top byte is left to the host's packing and not judged.
+// A record the module could have written, for telling records from damage: a channel message
+// (message.h), with the second data byte below 0x80 even where the message leaves it unused, as
+// the host packs it. The top byte is left to the host's packing and not judged.
 constexpr bool isPlausibleMessage(uint32_t message) {
-  const uint32_t status = message & 0xFF;
-  return status >= 0x80 && status < 0xF0 && ((message >> 8) & 0x80) == 0 &&
-         ((message >> 16) & 0x80) == 0;
+  return channelMessageSize(message) != 0 && ((message >> 16) & 0x80) == 0;
 }
 
 struct RecordedEvent {

@@ -1,6 +1,6 @@
 #include "module_library.h"
 
-#include "tool_support.h"
+#include "files.h"
 
 #ifdef _WIN32
 #include <windows.h>

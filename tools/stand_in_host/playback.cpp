@@ -5,8 +5,8 @@
 #include <string>
 #include <utility>
 
+#include "numbers.h"
 #include "stand_in_host.h"
-#include "tool_support.h"
 
 namespace {
 

@@ -10,12 +10,14 @@
 #include <vector>
 
 #include "cli_conventions.h"
+#include "failures.h"
+#include "files.h"
 #include "module_library.h"
+#include "numbers.h"
 #include "playback.h"
 #include "quorb_version.h"
 #include "recording_check.h"
 #include "smf.h"
-#include "tool_support.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include <iostream>
 
+#include "console.h"
 #include "quorb_host.h"
-#include "tool_support.h"
 
 int main(int argc, char** argv) {
   quorb::setUpConsole();

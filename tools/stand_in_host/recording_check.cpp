@@ -9,8 +9,9 @@
 #include <fstream>
 
 #include "file_access.h"
+#include "files.h"
+#include "numbers.h"
 #include "stand_in_host.h"
-#include "tool_support.h"
 
 namespace {
 

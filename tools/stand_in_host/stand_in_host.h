@@ -11,18 +11,7 @@
 #include <vector>
 
 #include "host_interface.h"
-
-// The recorder's pins as the host numbers them: the order of the descriptions it hands out.
-enum : int32_t {
-  PIN_INDEX_MIDI_IN = 0,
-  PIN_INDEX_REC = 1,
-  PIN_INDEX_OUTFILE = 2,
-  PIN_INDEX_DIAGNOSE = 3,
-  RECORDER_PINS = 4
-};
-
-// The module's diagnostic log, a fixed name; outside Windows a relative file of that odd name.
-inline constexpr const char* DIAGNOSTIC_LOG = "D:\\DIAGNOSE.TXT";
+#include "recorder_contract.h"
 
 struct HostCall {
   ModuleRecord* record;

@@ -1,8 +1,8 @@
 #include "piano_roll.h"
 
-#include "smf.h"
+#include "message.h"
+#include "numbers.h"
 #include "svg_text.h"
-#include "tool_support.h"
 
 #include <algorithm>
 #include <cmath>
@@ -46,7 +46,7 @@ void PianoRoll::beginRecording(uint64_t number) {
   marks_.clear();
   marksNotDrawn_ = 0;
   inPause_ = false;
-  std::fill(&sounding_[0][0], &sounding_[0][0] + 16 * 128, -1);
+  held_ = HeldNotes();
   std::fill(pedalFrom_, pedalFrom_ + 16, -1);
 }
 
@@ -98,20 +98,18 @@ void PianoRoll::event(const RecordedEvent& event) {
           " stamped as it ended";
   }
   inPause_ = event.ahead;
-  if (!isPlausibleMessage(event.message)) return;
+  if (channelMessageSize(event.message) != 3) return;
   const uint8_t status = event.message & 0xF0;
   const uint8_t channel = event.message & 0x0F;
   const uint8_t data1 = (event.message >> 8) & 0x7F;
   const uint8_t data2 = (event.message >> 16) & 0x7F;
-  int32_t& sounding = sounding_[channel][data1];
-  if (status == 0x80 || (status == 0x90 && data2 == 0)) {
-    if (sounding >= 0) notes_[size_t(sounding)].off = at;
-    sounding = -1;
-  } else if (status == 0x90) {
-    if (sounding >= 0) notes_[size_t(sounding)].off = at; // struck again: the bar ends here
-    sounding = int32_t(notes_.size());
+  const HeldNotes::Change change = held_.apply(event.message);
+  if (change.ends) notes_[size_t(noteAt_[channel][data1])].off = at;
+  if (change.starts) {
+    noteAt_[channel][data1] = uint32_t(notes_.size());
     notes_.push_back({at, at, data1, channel, data2, false});
-  } else if (status == 0xB0 && data1 == SUSTAIN) {
+  }
+  if (status == 0xB0 && data1 == SUSTAIN) {
     int64_t& from = pedalFrom_[channel];
     if (data2 >= 64 && from < 0) from = int64_t(at);
     if (data2 < 64 && from >= 0) {
@@ -125,15 +123,13 @@ void PianoRoll::event(const RecordedEvent& event) {
 
 void PianoRoll::endRecording() {
   placeWarningsBefore(UINT64_MAX, end_);
+  held_.endAll([&](uint8_t channel, uint8_t key) {
+    Note& note = notes_[size_t(noteAt_[channel][key])];
+    note.off = end_;
+    note.hanging = true;
+    ++summary_.hangingNotes;
+  });
   for (int channel = 0; channel < 16; ++channel) {
-    for (int32_t& sounding : sounding_[channel]) {
-      if (sounding < 0) continue;
-      Note& note = notes_[size_t(sounding)];
-      note.off = end_;
-      note.hanging = true;
-      ++summary_.hangingNotes;
-      sounding = -1;
-    }
     if (pedalFrom_[channel] >= 0)
       pedal_.push_back({uint64_t(pedalFrom_[channel]), end_, uint8_t(channel)});
   }

@@ -15,6 +15,7 @@
 //
 // Use: pass a PianoRoll to readRecording (it is the reading's sink), then call write once.
 
+#include "message.h"
 #include "recording.h"
 
 #include <cstdint>
@@ -122,10 +123,12 @@ private:
   std::vector<Bend> bends_;
   std::vector<Mark> marks_;
   uint64_t marksNotDrawn_ = 0;
-  int32_t sounding_[16][128]; // index into notes_ of the note sounding, or -1
-  int64_t pedalFrom_[16];     // ticks the pedal went down, or -1
-  bool inPause_ = false;      // the record before was stamped at a pause's end
-  uint64_t pauseTicks_ = 0;   // the last pause end marked, and how many records it holds
+  HeldNotes held_;
+  uint32_t noteAt_[16][128] =
+      {};                   // index into notes_ of the note sounding, where held_ says one does
+  int64_t pedalFrom_[16];   // ticks the pedal went down, or -1
+  bool inPause_ = false;    // the record before was stamped at a pause's end
+  uint64_t pauseTicks_ = 0; // the last pause end marked, and how many records it holds
   uint64_t pauseRecords_ = 0;
   std::vector<Pending> pending_; // in offset order, as the reader reports them
   size_t pendingNext_ = 0;

@@ -1,5 +1,7 @@
 #include "svg_text.h"
 
+#include "utf8.h"
+
 #include <cmath>
 #include <cstdio>
 
@@ -43,10 +45,9 @@ std::string escaped(const std::string& text) {
   for (size_t i = 0; i < text.size(); ++i) {
     const unsigned char c = text[i];
     if (c >= 0x80) {
-      const size_t length = c >= 0xF0 && c < 0xF5 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
-      size_t valid = length > 0 && i + length <= text.size() ? length : 0;
-      for (size_t k = 1; k < valid; ++k)
-        if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) valid = 0;
+      const size_t left = text.size() - i;
+      size_t valid = utf8Length(reinterpret_cast<const uint8_t*>(text.data() + i), left);
+      if (valid > left) valid = 0;
       out += valid ? text.substr(i, valid) : "?";
       i += valid ? valid - 1 : 0;
       continue;

@@ -1,12 +1,13 @@
 #ifndef QUORB_TESTS_SUPPORT_RECORDER_RIG_H
 #define QUORB_TESTS_SUPPORT_RECORDER_RIG_H
 
-// One recorder object from the built module file, driven as the host drives it.
-
-#include <gtest/gtest.h>
+// One recorder object from the built module file, driven as the host drives it: the one rig of
+// the tests and the benchmarks. It needs no test framework; what goes wrong is thrown, which a
+// test reports as its failure.
 
 #include <filesystem>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,9 +16,9 @@
 #include "scratch_dir.h"
 #include "stand_in_host.h"
 
-// On Windows this is the real D:\DIAGNOSE.TXT (under Wine, drive D: is a scratch folder of the
-// build tree), one file for every test; elsewhere a file of that odd name in the working directory.
-inline const char* const LOG_NAME = "D:\\DIAGNOSE.TXT";
+// DIAGNOSTIC_LOG is, on Windows, the real log on drive D: (under Wine a scratch folder of the
+// build tree), one file for every test; elsewhere a file of that odd name in the working
+// directory.
 
 // The log is written in text mode: the system's line end reaches the file.
 #ifdef _WIN32
@@ -36,13 +37,13 @@ public:
   FreshLog& operator=(const FreshLog&) = delete;
   static void clear() {
     std::error_code ignored;
-    std::filesystem::remove_all(LOG_NAME, ignored);
+    std::filesystem::remove_all(DIAGNOSTIC_LOG, ignored);
   }
 };
 
 // The log's text with every line end checked to be the system's and read back as "\n".
 inline std::string readLog() {
-  const std::string raw = readText(LOG_NAME);
+  const std::string raw = readText(DIAGNOSTIC_LOG);
   std::string text;
   for (size_t at = 0; at < raw.size();) {
     if (raw.compare(at, LOG_LINE_END.size(), LOG_LINE_END) == 0) {
@@ -51,7 +52,8 @@ inline std::string readLog() {
       continue;
     }
     if (raw[at] == '\n' || raw[at] == '\r')
-      ADD_FAILURE() << "a line end that is not the system's at byte " << at;
+      throw std::runtime_error("the log has a line end that is not the system's at byte " +
+                               std::to_string(at));
     text += raw[at++];
   }
   return text;
@@ -59,9 +61,9 @@ inline std::string readLog() {
 
 inline ModuleRecord* makeRecorder(StandInHost& host) {
   ModuleLibrary& library = builtModule();
-  EXPECT_TRUE(library.loaded()) << library.error();
+  if (!library.loaded()) throw std::runtime_error(library.error());
   ModuleRecord* record = library.makeModule(0, 1, &StandInHost::callback, &host);
-  EXPECT_NE(nullptr, record);
+  if (record == nullptr) throw std::runtime_error("makeModule gave no object");
   return record;
 }
 
@@ -111,9 +113,9 @@ public:
       else if (key == "close")
         close();
       else if (key == "size")
-        EXPECT_EQ(number(arg), readBytes(dir.path("take.quorb")).size());
+        expectSize(dir.path("take.quorb"), number(arg));
       else
-        ADD_FAILURE() << "unknown step " << step;
+        throw std::invalid_argument("unknown step " + step);
     }
   }
 
@@ -121,6 +123,13 @@ public:
   HostedModule module;
 
 private:
+  static void expectSize(const std::string& path, size_t size) {
+    const size_t actual = readBytes(path).size();
+    if (actual != size)
+      throw std::runtime_error(path + " holds " + std::to_string(actual) + " bytes, not " +
+                               std::to_string(size));
+  }
+
   static HostedModule open(StandInHost& host, int32_t pins) {
     host.pinCount = pins;
     HostedModule module(makeRecorder(host));

@@ -1,7 +1,7 @@
 // A module object with scripted pin descriptions that journals every hook the base calls into.
 // The journal lives outside the object so that it survives MOD_CLOSE, which deletes the object.
-#ifndef QUORB_TESTS_SDK_MODULE_DOUBLE_H
-#define QUORB_TESTS_SDK_MODULE_DOUBLE_H
+#ifndef QUORB_TESTS_HOST_BINDING_MODULE_DOUBLE_H
+#define QUORB_TESTS_HOST_BINDING_MODULE_DOUBLE_H
 
 #include <gtest/gtest.h>
 
@@ -87,4 +87,4 @@ struct HostedDouble : testing::Test {
   }
 };
 
-#endif // QUORB_TESTS_SDK_MODULE_DOUBLE_H
+#endif // QUORB_TESTS_HOST_BINDING_MODULE_DOUBLE_H

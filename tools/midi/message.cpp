@@ -1,10 +1,14 @@
-#include "message_text.h"
+#include "message.h"
 
 #include <cstdio>
 
-#include "smf.h"
-
 namespace quorb {
+
+std::string noteName(uint8_t note) {
+  static const char* const NAMES[] = {"C",  "C#", "D",  "D#", "E",  "F",
+                                      "F#", "G",  "G#", "A",  "A#", "B"};
+  return NAMES[note % 12] + std::to_string(note / 12 - 1);
+}
 
 std::string describeMessage(uint32_t word) {
   const uint8_t status = word & 0xFF;
@@ -20,8 +24,7 @@ std::string describeMessage(uint32_t word) {
     return raw;
   }
   const uint8_t kind = status & 0xF0;
-  const bool oneDataByte = kind == 0xC0 || kind == 0xD0;
-  if (data1 >= 0x80 || (!oneDataByte && data2 >= 0x80)) {
+  if (channelMessageSize(word) == 0) {
     std::snprintf(raw, sizeof raw, "raw: status 0x%02X with a data byte above 0x7F",
                   unsigned(status));
     return raw;
@@ -44,6 +47,22 @@ std::string describeMessage(uint32_t word) {
   default: // 0xE0: 14 bits, least significant 7 first, centred on 8192
     return "Pitch Bend" + channel + "value " + std::to_string((data2 << 7 | data1) - 8192);
   }
+}
+
+HeldNotes::Change HeldNotes::apply(uint32_t word) {
+  Change change;
+  const uint32_t kind = word & 0xF0;
+  if ((kind != 0x80 && kind != 0x90) || channelMessageSize(word) == 0) return change;
+  change.channel = uint8_t(word & 0x0F);
+  change.key = uint8_t((word >> 8) & 0x7F);
+  const bool on = kind == 0x90 && ((word >> 16) & 0x7F) > 0;
+  auto sounding = sounding_[change.channel][change.key];
+  change.ends = sounding;
+  change.starts = on;
+  if (sounding && !on) --count_;
+  if (!sounding && on) ++count_;
+  sounding = on;
+  return change;
 }
 
 } // namespace quorb

@@ -1,14 +1,10 @@
-#include "tool_support.h"
+#include "files.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <new>
-#include <ostream>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -21,57 +17,11 @@
 #include <unistd.h>
 #endif
 
+#include "failures.h"
+
 namespace fs = std::filesystem;
 
 namespace quorb {
-
-std::string plural(uint64_t count, const std::string& one, const std::string& many) {
-  return std::to_string(count) + " " + (count == 1 ? one : many.empty() ? one + "s" : many);
-}
-
-double parseNumber(const std::string& option, const std::string& text, double min, double max,
-                   const std::string& example) {
-  char* end = nullptr;
-  const double value = std::strtod(text.c_str(), &end);
-  if (text.empty() || end == text.c_str() || *end != '\0' || !std::isfinite(value))
-    throw UsageError(option + ": \"" + text + "\" is not a number");
-  if (value < min || value > max) {
-    char range[128];
-    std::snprintf(range, sizeof range, " must be a number from %g to %.15g, e.g. ", min, max);
-    throw UsageError(option + range + option + " " + example + "; not " + text);
-  }
-  return value;
-}
-
-int64_t parseInteger(const std::string& option, const std::string& text, int64_t min, int64_t max,
-                     const std::string& example) {
-  char* end = nullptr;
-  errno = 0;
-  const long long value = std::strtoll(text.c_str(), &end, 10);
-  if (text.empty() || end == text.c_str() || *end != '\0') {
-    std::strtod(text.c_str(), &end);
-    const bool number = !text.empty() && end != text.c_str() && *end == '\0';
-    throw UsageError(option + ": \"" + text + "\" is not " +
-                     (number ? "a whole number" : "a number"));
-  }
-  if (errno == ERANGE || value < min || value > max)
-    throw UsageError(option + " must be a whole number from " + std::to_string(min) +
-                     (max == INT64_MAX ? std::string(" up") : " to " + std::to_string(max)) +
-                     ", e.g. " + option + " " + example + "; not " + text);
-  return value;
-}
-
-double parseRate(const std::string& option, const std::string& text) {
-  char* end = nullptr;
-  const double value = std::strtod(text.c_str(), &end);
-  if (!text.empty() && *end == '\0' && value > 0 && value < MIN_RATE) {
-    char kHz[64];
-    std::snprintf(kHz, sizeof kHz, "%.15g", value * 1000);
-    throw UsageError(option + " " + text + " looks like kHz: give " + kHz +
-                     " (clock ticks per second)");
-  }
-  return parseNumber(option, text, MIN_RATE, MAX_RATE, "48000");
-}
 
 fs::path pathOf(const std::string& utf8) { return fs::u8path(utf8); }
 
@@ -153,47 +103,6 @@ std::string freeName(const std::string& wanted, const std::vector<std::string>& 
   for (uint64_t number = 2;; ++number) {
     const std::string name = textOf(stem) + " (" + std::to_string(number) + ")" + extension;
     if (isFree(name)) return name;
-  }
-}
-
-bool isConsole(std::FILE* stream) {
-#ifdef _WIN32
-  // _isatty is true for NUL as well; only a console has a console mode.
-  DWORD mode = 0;
-  return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), &mode) != 0;
-#else
-  return isatty(fileno(stream)) != 0;
-#endif
-}
-
-void sayTo(std::ostream& out, const char* program, const std::string& text) {
-  std::string lines;
-  size_t start = 0;
-  do {
-    const size_t end = text.find('\n', start);
-    const std::string line = text.substr(start, end == std::string::npos ? end : end - start);
-    if (!line.empty()) lines += std::string(program) + ": " + line + '\n';
-    start = end == std::string::npos ? end : end + 1;
-  } while (start != std::string::npos && start < text.size());
-  out << lines << std::flush;
-}
-
-int attempt(const char* program, std::ostream& err, const std::function<void()>& work) {
-  try {
-    work();
-    return EXIT_DONE;
-  } catch (const UsageError& error) {
-    sayTo(err, program, error.what());
-    return EXIT_BAD_ARGUMENTS;
-  } catch (const std::invalid_argument& error) {
-    sayTo(err, program, error.what());
-    return EXIT_BAD_ARGUMENTS;
-  } catch (const std::bad_alloc&) {
-    sayTo(err, program, "not enough memory");
-    return EXIT_FILE_TROUBLE;
-  } catch (const std::exception& error) {
-    sayTo(err, program, error.what());
-    return EXIT_FILE_TROUBLE;
   }
 }
 
@@ -303,22 +212,6 @@ void AtomicFile::commit() {
   }
 #endif
   temporary_.clear();
-}
-
-void setUpConsole() {
-#ifdef _WIN32
-  SetConsoleOutputCP(CP_UTF8);
-#endif
-}
-
-void holdConsoleIfOwn() {
-#ifdef _WIN32
-  DWORD processes[2];
-  if (GetConsoleProcessList(processes, 2) != 1) return;
-  std::fputs("\nPress Enter to close this window.", stdout);
-  std::fflush(stdout);
-  std::getchar();
-#endif
 }
 
 } // namespace quorb
