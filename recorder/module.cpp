@@ -204,8 +204,6 @@ void Module::onMidiData(uint32_t, uint32_t message, uint16_t) {
   if (isSystemMessage(message)) return;
   if (rec != 1) return;
   const uint32_t time = clockReading() - startClock;
-  recordTime = time;
-  recordMessage = message;
   // Time, then message word, into the stream now: nothing waits in the object where exit(), a
   // flush or a crash could not reach it. No flush is made; the stream writes to disk when its
   // buffer fills. A failure is not reported (there is nowhere to), but stops the file.

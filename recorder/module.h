@@ -37,10 +37,6 @@ public:
   // leave the line unwritten and only show in diagOpenResult.
   void writeDiagnostic(const char* text);
 
-  // Observers for tests and tools; the host never sees these.
-  int32_t openResult() const noexcept { return recOpenResult; }
-  int32_t diagnosticOpenResult() const noexcept { return diagOpenResult; }
-
 private:
   void resetState() noexcept;
   void closeRecording() noexcept;
@@ -64,8 +60,6 @@ private:
   bool startPending = false;     // file just opened; time 0 taken at the first block with REC 1
   bool paused = false;
   uint32_t startClock = 0; // clock reading that counts as time 0, moved on by pauses
-  uint32_t recordTime = 0;
-  uint32_t recordMessage = 0;
   uint32_t pauseStartClock = 0;
   // Lent to recFile while it is open; closeRecording runs before it goes away.
   char recBuffer[RECORD_BUFFER_SIZE];

@@ -1,4 +1,4 @@
-// The stand-in host playing whole performances through the built module file: MIDI files made
+// The stand-in host playing whole MIDI files through the built module file: MIDI files made
 // here byte by byte played as quorb-host record plays them, and the block rule behind it.
 #include <gtest/gtest.h>
 

@@ -53,17 +53,17 @@ void fuzzSmf(const std::vector<uint8_t>& bytes) {
 
 #ifdef QUORB_FUZZ_RECORDING
 // Every byte is read as part of a record or skipped as damage, records come in file order with
-// recordings properly opened and closed, and the conversion takes whatever the reader gives.
+// takes properly opened and closed, and the conversion takes whatever the reader gives.
 struct Checker : quorb::RecordingSink {
   quorb::MidiConverter midi{quorb::MidiOptions{44100, 960, 120}};
   bool open = false;
-  uint64_t recordings = 0, nextOffset = 0, index = 0;
+  uint64_t takes = 0, nextOffset = 0, index = 0;
   size_t size;
   explicit Checker(size_t bytes) : size(bytes) {}
-  void beginRecording(uint64_t number) override {
-    check(!open && number == ++recordings);
+  void beginTake(uint64_t number) override {
+    check(!open && number == ++takes);
     open = true;
-    midi.beginRecording(number);
+    midi.beginTake(number);
   }
   void event(const quorb::RecordedEvent& e) override {
     check(open && e.offset >= nextOffset && e.offset + 8 <= size);
@@ -72,10 +72,10 @@ struct Checker : quorb::RecordingSink {
     index = e.index + 1;
     midi.event(e);
   }
-  void endRecording() override {
+  void endTake() override {
     check(open);
     open = false;
-    midi.endRecording();
+    midi.endTake();
   }
 };
 
@@ -87,7 +87,7 @@ void fuzzRecording(const std::vector<uint8_t>& bytes) {
   } catch (const quorb::RecordingError&) {
     return; // a Standard MIDI File
   }
-  check(!checker.open && totals.recordings == checker.recordings);
+  check(!checker.open && totals.takes == checker.takes);
   check(totals.records * 8 + totals.skippedBytes == bytes.size() &&
         checker.index == totals.records);
   check(totals.channelMessages <= totals.records);

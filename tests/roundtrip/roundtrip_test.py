@@ -44,7 +44,7 @@ def write_quorb(name, records, tail=b""):
 
 
 class RoundTrip(unittest.TestCase):
-    def test_performance_comes_back_with_the_pause_removed(self):
+    def test_phrase_comes_back_with_the_pause_removed(self):
         # Input written by mido: two tracks, a tempo change, notes, controllers, a program change
         # and a pitch bend, at times that fall between samples.
         song = mido.MidiFile(type=1, ticks_per_beat=480)

@@ -45,7 +45,7 @@ std::vector<Kind> kinds(const RecordingFile& file) {
 TEST(RecordingReader, ReadsWhatIsWholeAndSaysWhereDamageStarts) {
   const RecordingFile empty = parseRecording({});
   EXPECT_EQ(empty.totals.records, 0u);
-  EXPECT_TRUE(empty.recordings.empty());
+  EXPECT_TRUE(empty.takes.empty());
   EXPECT_TRUE(empty.warnings.empty());
 
   for (const size_t extra : {1, 7}) {
@@ -65,7 +65,7 @@ TEST(RecordingReader, SplitsRecordingsAndUnwrapsTheClock) {
     std::vector<uint32_t> stamps;
     std::vector<std::vector<uint64_t>> ticks; // per recording
   } cases[] = {
-      {"two recordings", {0, 100, 200, 3, 50}, {{0, 100, 200}, {3, 50}}},
+      {"two takes", {0, 100, 200, 3, 50}, {{0, 100, 200}, {3, 50}}},
       {"wrap", {0xFFFFFFF0, 0x10, 0x20}, {{0xFFFFFFF0, WRAP + 0x10, WRAP + 0x20}}},
       {"wrap at the quarter edges", {0xC0000000, 0x3FFFFFFF}, {{0xC0000000, WRAP + 0x3FFFFFFF}}},
       {"below the top quarter is a new recording", {0xBFFFFFFF, 0x10}, {{0xBFFFFFFF}, {0x10}}},
@@ -85,10 +85,10 @@ TEST(RecordingReader, SplitsRecordingsAndUnwrapsTheClock) {
   };
   for (const auto& c : cases) {
     const RecordingFile file = parseRecording(times(c.stamps));
-    ASSERT_EQ(file.recordings.size(), c.ticks.size()) << c.name;
+    ASSERT_EQ(file.takes.size(), c.ticks.size()) << c.name;
     size_t index = 0;
     for (size_t r = 0; r < c.ticks.size(); ++r) {
-      const std::vector<RecordedEvent>& events = file.recordings[r].events;
+      const std::vector<RecordedEvent>& events = file.takes[r].events;
       ASSERT_EQ(events.size(), c.ticks[r].size()) << c.name << ", recording " << r;
       for (size_t e = 0; e < events.size(); ++e, ++index) {
         EXPECT_EQ(events[e].ticks, c.ticks[r][e]) << c.name << ", record " << index;
@@ -101,8 +101,8 @@ TEST(RecordingReader, SplitsRecordingsAndUnwrapsTheClock) {
 
 TEST(RecordingReader, RecordsStampedAsAPauseEndedAreFlaggedAndPlaced) {
   const RecordingFile file = parseRecording(times({0, 100, 700, 700, 150, 200}));
-  ASSERT_EQ(file.recordings.size(), 1u);
-  const std::vector<RecordedEvent>& events = file.recordings[0].events;
+  ASSERT_EQ(file.takes.size(), 1u);
+  const std::vector<RecordedEvent>& events = file.takes[0].events;
   const std::vector<bool> ahead = {false, false, true, true, false, false};
   const std::vector<uint64_t> placed = {0, 100, 150, 150, 150, 200};
   for (size_t i = 0; i < events.size(); ++i) {
@@ -111,7 +111,7 @@ TEST(RecordingReader, RecordsStampedAsAPauseEndedAreFlaggedAndPlaced) {
   }
   ASSERT_EQ(kinds(file), std::vector<Kind>{Kind::TimeBackwards});
   EXPECT_EQ(file.warnings[0].offset, 32u);
-  EXPECT_EQ(file.recordings[0].durationTicks(), 700u);
+  EXPECT_EQ(file.takes[0].durationTicks(), 700u);
 }
 
 TEST(RecordingReader, WarnsAboutSystemStatusButKeepsTheRecord) {
@@ -121,7 +121,7 @@ TEST(RecordingReader, WarnsAboutSystemStatusButKeepsTheRecord) {
             (std::vector<Kind>{Kind::SystemStatus, Kind::SystemStatus, Kind::SystemStatus}));
   EXPECT_EQ(file.warnings[0].offset, 12u); // the message word of record 1
   EXPECT_NE(file.warnings[0].text.find("0xF8"), std::string::npos);
-  EXPECT_EQ(file.recordings.at(0).events.size(), 5u);
+  EXPECT_EQ(file.takes.at(0).events.size(), 5u);
 }
 
 TEST(RecordingReader, RefusesWhatIsNotARecording) {
@@ -137,6 +137,6 @@ TEST(RecordingReader, ReadsFilesInBinary) {
   writeBytes(path, bytes);
   const RecordingFile read = parseRecording(readWholeFile(path, "recording"));
   ASSERT_EQ(read.totals.records, 2u);
-  EXPECT_EQ(read.recordings.at(0).events.at(1).message, 0x001A1A80u);
-  EXPECT_EQ(read.recordings.at(0).events.at(1).time, 0x0A0D1A01u);
+  EXPECT_EQ(read.takes.at(0).events.at(1).message, 0x001A1A80u);
+  EXPECT_EQ(read.takes.at(0).events.at(1).time, 0x0A0D1A01u);
 }

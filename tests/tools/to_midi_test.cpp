@@ -19,8 +19,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Recording recording(const std::vector<std::pair<uint64_t, uint32_t>>& ticksAndMessage) {
-  Recording out;
+Take takeOf(const std::vector<std::pair<uint64_t, uint32_t>>& ticksAndMessage) {
+  Take out;
   for (const auto& [ticks, message] : ticksAndMessage)
     out.events.push_back(
         {out.events.size(), 8 * out.events.size(), uint32_t(ticks), message, ticks, false, ticks});
@@ -70,7 +70,7 @@ TEST(Tomidi, FileTicksComeFromAbsoluteTime) {
   std::vector<std::pair<uint64_t, uint32_t>> list;
   for (uint64_t t = 0; t < 7000; t += 7)
     list.emplace_back(t, 0x00007FB0);
-  const MidiConversion midi = toMidi({recording(list)}, options(44100));
+  const MidiConversion midi = toMidi({takeOf(list)}, options(44100));
   const std::vector<SmfEvent> events = channelEvents(roundTrip(midi, 960).tracks.at(0));
   ASSERT_EQ(events.size(), list.size());
   for (size_t i = 0; i < events.size(); ++i)
@@ -80,7 +80,7 @@ TEST(Tomidi, FileTicksComeFromAbsoluteTime) {
 // One rule for held notes (message.h): a Note On for a key that still sounds ends the earlier
 // note there, and the file says so with a Note Off; notes still held at the end close there.
 TEST(Tomidi, EndsRestruckAndHeldNotesLeavesOutNonMessagesAndEndsTheTrack) {
-  const Recording take = recording({
+  const Take take = takeOf({
       {0, 0x00403C90},   // C4 on
       {10, 0x00403E90},  // D4 on
       {20, 0x00004090},  // E4 "on" with velocity 0: an off for a note never on
@@ -114,16 +114,16 @@ TEST(Tomidi, EndsRestruckAndHeldNotesLeavesOutNonMessagesAndEndsTheTrack) {
 }
 
 TEST(Tomidi, OneTrackPerRecordingAndOneTempo) {
-  const Recording a = recording({{0, 0x00403C90}, {100, 0x00003C80}});
+  const Take a = takeOf({{0, 0x00403C90}, {100, 0x00003C80}});
   const struct {
-    std::vector<Recording> recordings;
+    std::vector<Take> takes;
     int format;
   } cases[] = {{{}, 0}, {{a}, 0}, {{a, a, a}, 1}};
   for (const auto& c : cases) {
-    const MidiConversion midi = toMidi(c.recordings, options(44100, 960, 120));
+    const MidiConversion midi = toMidi(c.takes, options(44100, 960, 120));
     EXPECT_EQ(midi.format, c.format);
     const SmfFile file = roundTrip(midi, 960);
-    ASSERT_EQ(file.tracks.size(), std::max<size_t>(1, c.recordings.size()));
+    ASSERT_EQ(file.tracks.size(), std::max<size_t>(1, c.takes.size()));
     for (size_t t = 0; t < file.tracks.size(); ++t) {
       const std::vector<SmfEvent>& events = file.tracks[t].events;
       const Bytes tempo120 = {0xFF, 0x51, 3, 0x07, 0xA1, 0x20}; // 500000 us per quarter

@@ -30,7 +30,6 @@ public:
   }
   // End-of-Track at the last event's tick; once, and nothing may follow.
   void end();
-  uint64_t tick() const { return tick_; }
   uint64_t fillers() const { return fillers_; }
   std::vector<uint8_t>& data() { return data_; }
 

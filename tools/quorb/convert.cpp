@@ -21,10 +21,10 @@ void convert(const std::string& in, const std::string& named, const Settings& se
   } converter(settings.midi, settings.take, settings.split);
   const ReadTotals totals = readChecked(in, bytes, converter);
   if (totals.channelMessages == 0) throw FileError(in + ": holds no messages: nothing written");
-  if (settings.take > totals.recordings)
+  if (settings.take > totals.takes)
     throw UsageError("--take " + std::to_string(settings.take) + ": " + in + " holds " +
-                     plural(totals.recordings, "take") + "; give a take from 1 to " +
-                     std::to_string(totals.recordings) + ", e.g. --take 1");
+                     plural(totals.takes, "take") + "; give a take from 1 to " +
+                     std::to_string(totals.takes) + ", e.g. --take 1");
   if (converter.tracks.empty()) converter.addEmptyTrack(1);
 
   // Every output is named and checked before the first is written.

@@ -15,7 +15,7 @@ public:
   explicit DumpPrinter(double rate) : rate_(rate) {}
   ~DumpPrinter() override { flush(); }
 
-  void beginRecording(uint64_t number) override {
+  void beginTake(uint64_t number) override {
     number_ = number;
     announced_ = false;
   }
@@ -59,7 +59,7 @@ void dump(const std::string& file, const Settings& settings) {
   const std::vector<uint8_t> bytes = readWholeFile(file, "recording");
   WarningSink check;
   const ReadTotals totals = readChecked(file, bytes, check);
-  if (totals.recordings == 0)
+  if (totals.takes == 0)
     std::cout << "(no records)\n";
   else
     std::cout << "  record        ticks " << (rate > 0 ? "       seconds   " : "")

@@ -9,7 +9,7 @@ void helpTopic(const std::string& topic, std::ostream& out) {
   out << "A .quorb file is a row of 8-byte records: the time in the host's clock ticks, then the "
          "MIDI\nmessage, each 4 bytes, little-endian. It has no header.\n\n"
          "Takes in one file:\n"
-      << RECORDING_BOUNDARY_RULE << "\nDamage:\n"
+      << TAKES_RULE << "\nDamage:\n"
       << DAMAGE_RULE
       << "\nNot a recording: a file that starts like a WAV, MIDI, MP3, Ogg, FLAC, PDF, zip or "
          "text file\nor a program, and a file with less than a third of its bytes in records "

@@ -18,7 +18,7 @@ public:
   std::vector<Summary> takes;
   WarningLog warnings;
 
-  void beginRecording(uint64_t) override { takes.emplace_back(); }
+  void beginTake(uint64_t) override { takes.emplace_back(); }
   void event(const RecordedEvent& event) override {
     Summary& s = takes.back();
     if (s.messages++ == 0) s.first = event.index;

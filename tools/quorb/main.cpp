@@ -1,4 +1,5 @@
-// quorb: reads .quorb recording files for people: dump, info, and conversion to MIDI files.
+// quorb: reads .quorb recording files for people: dump, info, conversion to MIDI files, view (a
+// picture page) and help topics.
 // Given files and no command, it converts each file to a MIDI file beside it (what a file
 // dropped on the program in Explorer asks for), never replacing a file the user did not name.
 // Exit codes: 0 done (warnings included), 1 a file could not be read or written, 2 bad arguments.

@@ -34,7 +34,7 @@ MidiConverter::MidiConverter(const MidiOptions& options, uint64_t only, bool tem
   fileTick(0, options); // checks rate and ppq once, before any work
 }
 
-void MidiConverter::beginRecording(uint64_t number) {
+void MidiConverter::beginTake(uint64_t number) {
   number_ = number;
   converting_ = only_ == 0 || only_ == number;
   if (!converting_) return;
@@ -62,7 +62,7 @@ void MidiConverter::event(const RecordedEvent& recorded) {
   events_.push_back(event);
 }
 
-void MidiConverter::endRecording() {
+void MidiConverter::endTake() {
   if (!converting_) return;
   converting_ = false;
   // Placed ticks are in order already except in files that break the recorder's rules twice
@@ -86,26 +86,26 @@ void MidiConverter::endRecording() {
   });
   track.end();
   fillerEvents += track.fillers();
-  events_ = std::vector<Pending>(); // give the memory back before the next recording
+  events_ = std::vector<Pending>(); // give the memory back before the next take
   tracks.push_back({number_, std::move(track.data())});
 }
 
 void MidiConverter::addEmptyTrack(uint64_t number) {
-  beginRecording(number);
+  beginTake(number);
   converting_ = true;
-  endRecording();
+  endTake();
 }
 
-MidiConversion toMidi(const std::vector<Recording>& recordings, const MidiOptions& options,
+MidiConversion toMidi(const std::vector<Take>& takes, const MidiOptions& options,
                       size_t firstNumber) {
   MidiConverter converter(options);
-  for (size_t i = 0; i < recordings.size(); ++i) {
-    converter.beginRecording(firstNumber + i);
-    for (const RecordedEvent& event : recordings[i].events)
+  for (size_t i = 0; i < takes.size(); ++i) {
+    converter.beginTake(firstNumber + i);
+    for (const RecordedEvent& event : takes[i].events)
       converter.event(event);
-    converter.endRecording();
+    converter.endTake();
   }
-  if (recordings.empty()) converter.addEmptyTrack(firstNumber);
+  if (takes.empty()) converter.addEmptyTrack(firstNumber);
   MidiConversion result;
   result.format = formatFor(converter.tracks.size());
   for (MidiConverter::Track& track : converter.tracks)

@@ -24,32 +24,32 @@ uint32_t tempoMicros(const MidiOptions& options);
 // plays each event at its recorded second to within half a tick.
 uint64_t fileTick(uint64_t ticks, const MidiOptions& options);
 
-// One MIDI track per recording, built as a reading streams by. A track holds the recording's
+// One MIDI track per take, built as a reading streams by. A track holds the take's
 // name ("Take N"), the tempo when asked for, its channel messages at their placed ticks,
 // Note Offs for notes still held at its end, and End-of-Track. Only the track being built holds
 // its events (16 bytes each); finished tracks keep their encoded bytes.
 class MidiConverter : public RecordingSink {
 public:
   struct Track {
-    uint64_t number; // the recording's, from 1
+    uint64_t number; // the take's, from 1
     std::vector<uint8_t> data;
   };
 
-  // Checks the options (std::invalid_argument). `only`: convert just that recording (from 1),
+  // Checks the options (std::invalid_argument). `only`: convert just that take (from 1),
   // 0 for all. The first track carries the tempo, or every track with `tempoInEachTrack`.
   explicit MidiConverter(const MidiOptions& options, uint64_t only = 0,
                          bool tempoInEachTrack = false);
 
-  void beginRecording(uint64_t number) override;
+  void beginTake(uint64_t number) override;
   void event(const RecordedEvent& event) override;
-  void endRecording() override;
+  void endTake() override;
 
-  // An empty track numbered `number`, for a file with no recordings.
+  // An empty track numbered `number`, for a file with no takes.
   void addEmptyTrack(uint64_t number);
 
   std::vector<Track> tracks;
   uint64_t skippedRecords = 0; // not a channel message with valid data bytes
-  uint64_t closedNotes = 0;    // Note Offs added for notes held at a recording's end
+  uint64_t closedNotes = 0;    // Note Offs added for notes held at a take's end
   uint64_t fillerEvents = 0;   // carrying gaps longer than one delta time
 
 private:
@@ -76,9 +76,9 @@ struct MidiConversion {
   uint64_t closedNotes = 0;
 };
 
-// Format 0 for one recording, 1 otherwise; format 0 with one empty track for none. Track names
-// count the recordings from firstNumber. Throws std::invalid_argument for bad options.
-MidiConversion toMidi(const std::vector<Recording>& recordings, const MidiOptions& options,
+// Format 0 for one take, 1 otherwise; format 0 with one empty track for none. Track names
+// count the takes from firstNumber. Throws std::invalid_argument for bad options.
+MidiConversion toMidi(const std::vector<Take>& takes, const MidiOptions& options,
                       size_t firstNumber = 1);
 
 } // namespace quorb

@@ -25,12 +25,12 @@ std::string hex(uint32_t value, int digits) {
   return text.str();
 }
 
-// Applies the recordings rule to the records read, in file order, and hands them on. A run (the
-// records at the end of the current recording that share one ticks value) is held back until the
+// Applies the takes rule to the records read, in file order, and hands them on. A run (the
+// records at the end of the current take that share one ticks value) is held back until the
 // record after it shows whether it stands ahead; ahead runs wait for the first run that does not.
-class Assembler {
+class TakeAssembler {
 public:
-  Assembler(RecordingSink& sink, ReadTotals& totals) : sink_(sink), totals_(totals) {}
+  TakeAssembler(RecordingSink& sink, ReadTotals& totals) : sink_(sink), totals_(totals) {}
 
   void record(uint64_t index, uint64_t offset, uint32_t time, uint32_t message) {
     if (isSystemMessage(message)) {
@@ -41,8 +41,8 @@ public:
     }
     if (isPlausibleMessage(message)) ++totals_.channelMessages;
 
-    bool startsRecording = !inRecording_;
-    if (!startsRecording && time < previousTime_) {
+    bool startsTake = !inTake_;
+    if (!startsTake && time < previousTime_) {
       if (previousTime_ >= WRAP_HIGH_QUARTER && time < WRAP_LOW_QUARTER) {
         wrapOffset_ += WRAP;
       } else if (haveBeforeRun_ && wrapOffset_ + time >= beforeRunTicks_) {
@@ -53,15 +53,15 @@ public:
                            std::to_string(offset) + "): " + std::to_string(time) + " after " +
                            std::to_string(previousTime_) +
                            "; read as stamped at the end of a pause, still in take " +
-                           std::to_string(totals_.recordings)});
+                           std::to_string(totals_.takes)});
       } else {
-        startsRecording = true;
+        startsTake = true;
       }
     }
-    if (startsRecording) {
+    if (startsTake) {
       finish();
-      inRecording_ = true;
-      sink_.beginRecording(++totals_.recordings);
+      inTake_ = true;
+      sink_.beginTake(++totals_.takes);
       wrapOffset_ = 0;
       haveBeforeRun_ = false;
     }
@@ -78,12 +78,12 @@ public:
     previousTicks_ = ticks;
   }
 
-  // Ends the current recording, if any.
+  // Ends the current take, if any.
   void finish() {
-    if (!inRecording_) return;
-    settleRun(); // the last run of a recording never stands ahead: nothing follows to show it
-    sink_.endRecording();
-    inRecording_ = false;
+    if (!inTake_) return;
+    settleRun(); // the last run of a take never stands ahead: nothing follows to show it
+    sink_.endTake();
+    inTake_ = false;
     hasEvents_ = false;
   }
 
@@ -103,9 +103,9 @@ private:
 
   RecordingSink& sink_;
   ReadTotals& totals_;
-  bool inRecording_ = false;
+  bool inTake_ = false;
   bool hasEvents_ = false;  // the current recording has events
-  uint64_t wrapOffset_ = 0; // added to the stored times of the current recording
+  uint64_t wrapOffset_ = 0; // added to the stored times of the current take
   uint32_t previousTime_ = 0;
   uint64_t previousTicks_ = 0;
   // Before the current run stands the last record with other ticks, if the recording has one.
@@ -117,9 +117,9 @@ private:
 
 // Finds the records in the bytes: on the 8-byte grid from byte 0, and on a new grid past
 // damage (DAMAGE_RULE).
-class Splitter {
+class RecordFinder {
 public:
-  Splitter(const uint8_t* bytes, size_t size) : bytes_(bytes), size_(size) {}
+  RecordFinder(const uint8_t* bytes, size_t size) : bytes_(bytes), size_(size) {}
 
   uint32_t time(size_t at) const { return littleEndian(bytes_ + at); }
   uint32_t message(size_t at) const { return littleEndian(bytes_ + at + 4); }
@@ -150,7 +150,7 @@ public:
   size_t betterShift(size_t at) const {
     const size_t end = voteEnd(at);
     // The lead another shift needs over the grid: 3 over a full span, less where the file ends
-    // sooner, so that a short recording after stray bytes at the end is still found.
+    // sooner, so that a short take after stray bytes at the end is still found.
     const size_t lead = std::min<size_t>(3, std::max<size_t>(1, (end - at) / RECORD_SIZE / 4));
     size_t best = 0;
     size_t bestScore = 0;
@@ -248,11 +248,11 @@ ReadTotals readRecording(const uint8_t* bytes, size_t size, RecordingSink& sink)
 
   ReadTotals totals;
   totals.bytes = size;
-  Assembler assembler(sink, totals);
-  const Splitter split(bytes, size);
-  const auto take = [&](size_t at) {
+  TakeAssembler takes(sink, totals);
+  const RecordFinder split(bytes, size);
+  const auto readRecord = [&](size_t at) {
     const uint64_t index = totals.records++;
-    assembler.record(index, at, split.time(at), split.message(at));
+    takes.record(index, at, split.time(at), split.message(at));
   };
   const auto damage = [&](size_t from, size_t to) {
     ++totals.damagedPlaces;
@@ -277,20 +277,20 @@ ReadTotals readRecording(const uint8_t* bytes, size_t size, RecordingSink& sink)
         resume = split.nextTrusted(pos + shift, split.voteEnd(pos));
     if (resume == size) {
       // The grid holds: the record is read as it stands.
-      take(pos);
+      readRecord(pos);
       pos += RECORD_SIZE;
       continue;
     }
     // Another phase takes over at `resume`: what of the grid is plausible before it is read.
     while (resume - pos >= RECORD_SIZE && split.plausible(pos)) {
-      take(pos);
+      readRecord(pos);
       pos += RECORD_SIZE;
     }
     damage(pos, resume);
     pos = resume;
   }
   if (pos < size) damage(pos, size);
-  assembler.finish();
+  takes.finish();
   return totals;
 }
 
@@ -302,7 +302,7 @@ void requireRecording(const ReadTotals& totals) {
                          "% of its bytes read as the MIDI messages the recorder writes");
 }
 
-uint64_t Recording::durationTicks() const {
+uint64_t Take::durationTicks() const {
   uint64_t longest = 0;
   for (const RecordedEvent& event : events)
     longest = std::max(longest, event.ticks);
@@ -313,10 +313,8 @@ RecordingFile parseRecording(const std::vector<uint8_t>& bytes) {
   struct Collector : RecordingSink {
     RecordingFile& file;
     explicit Collector(RecordingFile& into) : file(into) {}
-    void beginRecording(uint64_t) override { file.recordings.emplace_back(); }
-    void event(const RecordedEvent& event) override {
-      file.recordings.back().events.push_back(event);
-    }
+    void beginTake(uint64_t) override { file.takes.emplace_back(); }
+    void event(const RecordedEvent& event) override { file.takes.back().events.push_back(event); }
     void warning(const RecordingWarning& warning) override { file.warnings.push_back(warning); }
   };
   RecordingFile file;

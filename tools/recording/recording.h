@@ -2,11 +2,11 @@
 #define QUORB_TOOLS_RECORDING_RECORDING_H
 
 // Reading .quorb recording files: 8-byte records, uint32 little-endian time then uint32
-// little-endian message word, no header. A file may hold several recordings one after another,
+// little-endian message word, no header. A file may hold several takes one after another,
 // and damage (a record torn by a full disk, stray bytes) that the reader reads past.
 //
 // The reader streams: it hands each record to a RecordingSink as soon as its place in the file's
-// recordings is settled, holding back only the records whose placement still depends on what
+// takes is settled, holding back only the records whose placement still depends on what
 // follows, so that the commands need memory for the file's bytes and little else.
 
 #include <cstddef>
@@ -20,10 +20,10 @@
 
 namespace quorb {
 
-// How the reader splits a file into recordings and unwraps the 32-bit time, and how it reads
-// past damage, in words for people (`quorb --help` prints both). recording.cpp implements
+// How the reader splits a file into takes and unwraps the 32-bit time, and how it reads
+// past damage, in words for people (`quorb help format` prints both). recording.cpp implements
 // exactly these.
-extern const char* const RECORDING_BOUNDARY_RULE;
+extern const char* const TAKES_RULE;
 extern const char* const DAMAGE_RULE;
 
 constexpr uint32_t WRAP_HIGH_QUARTER = 0xC0000000; // previous time at or above this ...
@@ -63,25 +63,25 @@ struct RecordingWarning {
   std::string text;
 };
 
-// What a reading found besides the recordings themselves.
+// What a reading found besides the takes themselves.
 struct ReadTotals {
   uint64_t records = 0;         // 8-byte records read
   uint64_t skippedBytes = 0;    // damage read past
   uint64_t damagedPlaces = 0;   // stretches of damage
-  uint64_t recordings = 0;      // takes begun
+  uint64_t takes = 0;           // takes begun
   uint64_t channelMessages = 0; // records holding a plausible message
   uint64_t bytes = 0;           // the file's size
 };
 
-// Receives a reading in file order. Each recording's events come between its begin and end, with
+// Receives a reading in file order. Each take's events come between its begin and end, with
 // ahead and placedTicks already final; warnings come in the order of their offsets as far as
 // the reading allows.
 class RecordingSink {
 public:
   virtual ~RecordingSink() = default;
-  virtual void beginRecording(uint64_t /*number, from 1*/) {}
+  virtual void beginTake(uint64_t /*number, from 1*/) {}
   virtual void event(const RecordedEvent& event) = 0;
-  virtual void endRecording() {}
+  virtual void endTake() {}
   virtual void warning(const RecordingWarning& /*warning*/) {}
 };
 
@@ -111,14 +111,14 @@ ReadTotals readRecording(const uint8_t* bytes, size_t size, RecordingSink& sink)
 void requireRecording(const ReadTotals& totals);
 
 // A whole file's reading kept in memory: for tests and small files.
-struct Recording {
+struct Take {
   std::vector<RecordedEvent> events;
   uint64_t durationTicks() const; // the largest ticks of the recording, 0 when empty
 };
 
 struct RecordingFile {
   ReadTotals totals;
-  std::vector<Recording> recordings; // in file order; none for a file without records
+  std::vector<Take> takes; // in file order; none for a file without records
   std::vector<RecordingWarning> warnings;
 };
 

@@ -4,7 +4,7 @@
 
 namespace quorb {
 
-const char* const RECORDING_BOUNDARY_RULE =
+const char* const TAKES_RULE =
     "Nothing in a .quorb file marks where one take ends and the next begins. The first record\n"
     "starts a take; after that a record starts a new take when its time is smaller than the\n"
     "previous record's time, except in two cases, which keep it in the current take:\n"

@@ -36,7 +36,7 @@ PianoRoll::PianoRoll(const ViewOptions& options) : options_(options) {
     throw std::invalid_argument("the rate must be a positive number of ticks per second");
 }
 
-void PianoRoll::beginRecording(uint64_t number) {
+void PianoRoll::beginTake(uint64_t number) {
   number_ = number;
   end_ = 0;
   hasEvents_ = false;
@@ -121,7 +121,7 @@ void PianoRoll::event(const RecordedEvent& event) {
   }
 }
 
-void PianoRoll::endRecording() {
+void PianoRoll::endTake() {
   placeWarningsBefore(UINT64_MAX, end_);
   held_.endAll([&](uint8_t channel, uint8_t key) {
     Note& note = notes_[size_t(noteAt_[channel][key])];

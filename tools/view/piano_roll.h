@@ -68,9 +68,9 @@ class PianoRoll : public RecordingSink {
 public:
   explicit PianoRoll(const ViewOptions& options); // throws std::invalid_argument for a bad rate
 
-  void beginRecording(uint64_t number) override;
+  void beginTake(uint64_t number) override;
   void event(const RecordedEvent& event) override;
-  void endRecording() override;
+  void endTake() override;
   void warning(const RecordingWarning& warning) override;
 
   // Writes the page, after the reading has ended: "<!DOCTYPE html>", its title, then the drawing
