@@ -15,14 +15,14 @@ PYTHON = $(shell for p in $$(which -a python3); do $$p -c 'import mido' 2>/dev/n
 NATIVE_TOOLS := build/native/tools
 DEMO := build/demo
 
-# Builds everything (the module file users install is build/win32/library/QUORB_REC_M.sem),
-# records the shipped phrase through the module with one pause, shows the recording and turns
-# it back into a MIDI file.
+# Builds what it runs and what users install (build/win32/library/QUORB_REC_M.sem): the module
+# for both targets, quorb and quorb-host natively; records the shipped phrase through the module
+# with one pause, shows the recording and turns it back into a MIDI file.
 demo: deps
 	cmake --preset native
-	cmake --build --preset native
+	cmake --build --preset native --target QUORB_REC_M quorb quorb-host
 	cmake --preset win32
-	cmake --build --preset win32
+	cmake --build --preset win32 --target QUORB_REC_M
 	@mkdir -p $(DEMO) && rm -f $(DEMO)/demo.quorb $(DEMO)/demo.mid
 	$(NATIVE_TOOLS)/stand_in_host/quorb-host record tools/demo/phrase.mid $(DEMO)/demo.quorb --pause 2-3
 	$(NATIVE_TOOLS)/quorb/quorb dump $(DEMO)/demo.quorb --rate 44100
