@@ -1,0 +1,188 @@
+// How well and how fast findGrid finds the musician's grid.
+//
+//   quorb_grid_bench [GRID_DEV_FOLDER] [--verbose]
+//
+// 1. The synthetic takes (tools/grid/takes.h), five seeds each: beat and bar F-measure (70 ms),
+//    tempo error, metrical level and the meter found, steady and expressive kinds apart.
+// 2. Human piano performances with hand-annotated beats, when GRID_DEV_FOLDER holds them
+//    (NAME.mid beside NAME_annotations.txt): the same measures per file and their means.
+// 3. The time findGrid takes on one generated hour of about 200,000 notes, best of three, and
+//    the peak memory of this process afterwards.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#if defined(__linux__)
+#include <sys/resource.h>
+#endif
+
+#include "grid.h"
+#include "smf.h"
+#include "takes.h"
+
+namespace {
+
+using namespace quorb;
+
+struct Scores {
+  double beatF = 0, barF = 0, tempo = 0, level = 0;
+  int files = 0, beatsAbove = 0, barsAbove = 0;
+  void add(double b, double d, double t, double l) {
+    beatF += b, barF += d, tempo += t, level += l, ++files;
+    beatsAbove += b >= 0.8, barsAbove += d >= 0.6;
+  }
+  void print(const char* what) const {
+    if (files == 0) return;
+    std::printf("%-34s beat F %.3f  bar F %.3f  tempo error %5.1f %%  level %.2f  (%d)\n", what,
+                beatF / files, barF / files, 100 * tempo / files, level / files, files);
+  }
+};
+
+std::string meterText(int numerator, int denominator) {
+  return std::to_string(numerator) + "/" + std::to_string(denominator);
+}
+
+void synthetic() {
+  std::printf("Synthetic takes, 5 seeds each (beat F, bar F, tempo error, level, meters found)\n");
+  Scores steady, expressive;
+  for (const takes::TakeKind& kind : takes::kinds()) {
+    Scores one;
+    std::map<std::string, int> meters;
+    for (uint32_t seed = 1; seed <= 5; ++seed) {
+      const takes::Take take = takes::makeTake(kind, seed);
+      const Grid grid = findGrid(take.notes);
+      one.add(takes::fMeasure(grid.beats, take.beats),
+              takes::fMeasure(takes::barLines(grid), take.downbeats),
+              takes::tempoError(grid.beats, take.beats), takes::levelRatio(grid.beats, take.beats));
+      ++meters[meterText(grid.numerator, grid.denominator)];
+    }
+    one.print(kind.name.c_str());
+    std::printf("%34s meter %s:", "", meterText(kind.numerator, kind.denominator).c_str());
+    for (const auto& [m, n] : meters)
+      std::printf(" %s x%d", m.c_str(), n);
+    std::printf("\n");
+    (kind.bpmFrom == kind.bpmTo ? steady : expressive)
+        .add(one.beatF / 5, one.barF / 5, one.tempo / 5, one.level / 5);
+  }
+  steady.print("mean, steady kinds");
+  expressive.print("mean, accelerando and ritardando");
+  int pulses = 0;
+  for (uint32_t seed = 1; seed <= 10; ++seed)
+    pulses += findGrid(takes::randomNotes(300, 60, seed)).pulse;
+  std::printf("random times: a pulse found in %d of 10 takes\n\n", pulses);
+}
+
+// Notes from a MIDI file's channel messages; a Note On at velocity 0 ends a note.
+std::vector<PlayedNote> notesOf(const std::string& path) {
+  std::vector<PlayedNote> notes;
+  std::map<int, std::vector<size_t>> sounding; // channel * 128 + key
+  for (const TimedMessage& m : readChannelMessages(path)) {
+    const int status = m.word & 0xF0, key = (m.word >> 8) & 0x7F, velocity = (m.word >> 16) & 0x7F;
+    const int slot = (m.word & 0x0F) * 128 + key;
+    if (status == 0x90 && velocity > 0) {
+      sounding[slot].push_back(notes.size());
+      notes.push_back({m.seconds, m.seconds, uint8_t(key), uint8_t(velocity)});
+    } else if ((status == 0x80 || status == 0x90) && !sounding[slot].empty()) {
+      notes[sounding[slot].front()].end = m.seconds;
+      sounding[slot].erase(sounding[slot].begin());
+    }
+  }
+  return notes;
+}
+
+void gridDev(const std::string& folder, bool verbose) {
+  namespace fs = std::filesystem;
+  if (!fs::is_directory(folder)) {
+    std::printf("grid-dev not found: skipped (looked in %s)\n\n", folder.c_str());
+    return;
+  }
+  std::vector<fs::path> files;
+  for (const auto& entry : fs::directory_iterator(folder))
+    if (entry.path().extension() == ".mid") files.push_back(entry.path());
+  std::sort(files.begin(), files.end());
+  std::printf("grid-dev, human piano performances (%zu files)\n", files.size());
+  Scores all;
+  int meterRight = 0;
+  for (const fs::path& midi : files) {
+    std::ifstream in(midi.parent_path() / (midi.stem().string() + "_annotations.txt"));
+    if (!in) continue;
+    std::vector<double> beats, downbeats;
+    std::string line, meter = "?";
+    while (std::getline(in, line)) {
+      std::istringstream fields(line);
+      double seconds;
+      std::string skip, kind;
+      if (!(fields >> seconds >> skip >> kind)) continue;
+      beats.push_back(seconds);
+      if (kind.rfind("db", 0) == 0) downbeats.push_back(seconds);
+      const size_t comma = kind.find(',');
+      if (meter == "?" && comma != std::string::npos) {
+        const std::string signature = kind.substr(comma + 1, kind.find(',', comma + 1) - comma - 1);
+        if (!signature.empty()) meter = signature;
+      }
+    }
+    const Grid grid = findGrid(notesOf(midi.string()));
+    const double beatF = takes::fMeasure(grid.beats, beats);
+    const double barF = takes::fMeasure(takes::barLines(grid), downbeats);
+    const double level = takes::levelRatio(grid.beats, beats);
+    all.add(beatF, barF, takes::tempoError(grid.beats, beats), level);
+    const std::string found = meterText(grid.numerator, grid.denominator);
+    meterRight += found == meter;
+    if (verbose)
+      std::printf("  %-48s beat F %.3f  bar F %.3f  level %.2f  meter %s found %s  conf %.2f\n",
+                  midi.stem().string().substr(0, 48).c_str(), beatF, barF, level, meter.c_str(),
+                  found.c_str(), grid.confidence);
+  }
+  all.print("mean, grid-dev (expressive)");
+  std::printf("files with beat F >= 0.8: %d, bar F >= 0.6: %d, meter as annotated: %d, of %d\n\n",
+              all.beatsAbove, all.barsAbove, meterRight, all.files);
+}
+
+void oneHour() {
+  takes::TakeKind kind{"toccata 4/4 176", takes::Texture::Toccata, 4, 4, 176, 176, 0, 2630};
+  const takes::Take take = takes::makeTake(kind, 7);
+  double best = 1e9;
+  Grid grid;
+  for (int run = 0; run < 3; ++run) {
+    const auto start = std::chrono::steady_clock::now();
+    grid = findGrid(take.notes);
+    const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - start;
+    best = std::min(best, spent.count());
+  }
+  std::printf("one hour: %zu notes over %.0f s, findGrid %.3f s (best of 3), beat F %.3f\n",
+              take.notes.size(), take.beats.back(), best, takes::fMeasure(grid.beats, take.beats));
+#if defined(__linux__)
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  std::printf("peak memory of this process: %.1f MB\n", double(usage.ru_maxrss) / 1024);
+#endif
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  std::string folder = "../shared/grid-dev";
+  bool verbose = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--verbose")
+      verbose = true;
+    else
+      folder = arg;
+  }
+  try {
+    synthetic();
+    gridDev(folder, verbose);
+    oneHour();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "quorb_grid_bench: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,144 @@
+// Beat tracking by dynamic programming over (time frame, beat period) (Ellis 2007, with the
+// period as part of the state so that the tempo may drift as the playing does). The pulse's
+// local period anchors the metrical level.
+
+#include "grid_parts.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+namespace quorb::grid {
+
+namespace {
+
+constexpr double FRAME = 0.010; // seconds; well inside the 70 ms a listener allows
+constexpr int BAND = 16;        // periods each side of the pulse's local one: up to x1.37
+constexpr int REACH = 3;        // period steps a beat may change from the one before
+// Weights of the score of a beat sequence, in units of the mean onset weight:
+constexpr double CHANGE = 60;     // per beat, times (log of the period ratio to the last beat)^2
+constexpr double DRIFT = 2;       // per beat, times (log of the period ratio to the induced one)^2
+constexpr double BEAT_COST = 0.1; // per beat, so that beats where nothing is played cost
+
+// Onset weight spread over neighbouring frames: a beat a frame or three off still counts.
+std::vector<float> strength(const std::vector<Onset>& onsets, double origin, size_t frames) {
+  std::vector<float> s(frames, 0.0f);
+  const float shape[] = {1.0f, 0.8f, 0.45f, 0.15f};
+  for (const Onset& o : onsets) {
+    const long f = std::lround((o.time - origin) / FRAME);
+    for (long d = -3; d <= 3; ++d)
+      if (f + d >= 0 && f + d < long(frames))
+        s[size_t(f + d)] += float(o.weight) * shape[std::abs(d)];
+  }
+  return s;
+}
+
+} // namespace
+
+std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pulse) {
+  // A state's period is counted in steps from the pulse's local period at its frame (`centre`,
+  // in steps of PERIOD_STEP from FASTEST), so the band follows the tempo through the take.
+  const int periods = 2 * BAND + 1;
+  const double logStep = std::log(PERIOD_STEP);
+  auto stepsOf = [&](double period) {
+    return int(std::lround(std::log(period / FASTEST) / logStep));
+  };
+  const auto [fast, slow] = std::minmax_element(pulse.periods.begin(), pulse.periods.end());
+  const int lowest = stepsOf(*fast) - BAND - REACH;
+  std::vector<int> lags;
+  for (int steps = lowest; steps <= stepsOf(*slow) + BAND + REACH; ++steps)
+    lags.push_back(std::max(1, int(std::lround(FASTEST * std::pow(PERIOD_STEP, steps) / FRAME))));
+  auto lagOf = [&](int steps) { return lags[size_t(steps - lowest)]; };
+  const int longest = lags.back();
+  // Frame 0 lies a longest period before the first onset, so that a beat may precede it.
+  const double origin = onsets.front().time - longest * FRAME;
+  const size_t last = size_t(std::lround((onsets.back().time - origin) / FRAME));
+  const size_t frames = last + size_t(longest) + 1;
+  const std::vector<float> s = strength(onsets, origin, frames);
+  const size_t first = size_t(longest);
+  std::vector<int> centre(frames);
+  for (size_t f = 0; f < frames; ++f)
+    centre[f] = stepsOf(pulse.at(origin + double(f) * FRAME));
+  float prior[periods];
+  for (int j = 0; j < periods; ++j)
+    prior[j] = float(DRIFT * std::pow((j - BAND) * logStep, 2) + BEAT_COST);
+  float change[2 * REACH + 1];
+  for (int d = -REACH; d <= REACH; ++d)
+    change[d + REACH] = float(CHANGE * std::pow(d * logStep, 2));
+
+  // score is kept for the last `longest` frames only; `from` for every state: the steps the
+  // period changed from the beat before, or START for the first beat.
+  constexpr int8_t START = std::numeric_limits<int8_t>::min();
+  const size_t ring = size_t(longest) + 1;
+  std::vector<float> score(ring * periods, 0.0f);
+  std::vector<int8_t> from(frames * periods, START);
+  constexpr float NONE = -std::numeric_limits<float>::infinity();
+  float bestEnd = NONE;
+  size_t endFrame = 0;
+  int endState = BAND;
+  for (size_t f = 0; f < frames; ++f) {
+    float* here = &score[(f % ring) * periods];
+    for (int j = 0; j < periods; ++j) {
+      const int steps = centre[f] + j - BAND;
+      const size_t lag = size_t(lagOf(steps));
+      // The first beat comes within a period of the first onset, on either side.
+      float best = (f + lag >= first && f <= first + lag) ? 0.0f : NONE;
+      int8_t step = START;
+      if (f >= lag) {
+        const float* before = &score[((f - lag) % ring) * periods];
+        const int base = steps - centre[f - lag] + BAND;
+        for (int d = -REACH; d <= REACH; ++d) {
+          const int k = base - d;
+          if (k < 0 || k >= periods) continue;
+          const float v = before[k] - change[d + REACH];
+          if (v > best) {
+            best = v;
+            step = int8_t(d);
+          }
+        }
+      }
+      here[j] = best + s[f] - prior[j];
+      from[f * periods + size_t(j)] = step;
+      // The last beat comes within a period of the last onset, on either side.
+      if (f + lag >= last && here[j] > bestEnd) {
+        bestEnd = here[j];
+        endFrame = f;
+        endState = j;
+      }
+    }
+  }
+  std::vector<double> beats;
+  for (size_t f = endFrame;;) {
+    beats.push_back(origin + double(f) * FRAME);
+    const int8_t step = from[f * periods + size_t(endState)];
+    if (step == START) break;
+    const int steps = centre[f] + endState - BAND;
+    f -= size_t(lagOf(steps));
+    endState = steps - step - centre[f] + BAND;
+  }
+  std::reverse(beats.begin(), beats.end());
+  return beats;
+}
+
+std::vector<double> fixedBeats(const std::vector<Onset>& onsets, double period) {
+  // The phase, in frames of the period, where the onsets' weight near a beat is largest.
+  const int steps = std::max(1, int(std::lround(period / FRAME)));
+  std::vector<double> fit(size_t(steps), 0.0);
+  for (const Onset& o : onsets) {
+    const double phase = std::fmod(o.time, period) / period * steps;
+    for (int d = -3; d <= 3; ++d) {
+      const int at = ((int(std::lround(phase)) + d) % steps + steps) % steps;
+      fit[size_t(at)] += o.weight * (1 - std::abs(d) / 4.0);
+    }
+  }
+  const size_t best = size_t(std::max_element(fit.begin(), fit.end()) - fit.begin());
+  const double phase = double(best) / steps * period;
+  std::vector<double> beats;
+  const double start = std::floor((onsets.front().time - phase) / period) * period + phase;
+  for (double t = start; t <= onsets.back().time + period / 2; t += period)
+    beats.push_back(t);
+  return beats;
+}
+
+} // namespace quorb::grid

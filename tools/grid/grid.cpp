@@ -1,0 +1,135 @@
+// Finding the grid: a classical, explainable chain of four steps.
+//
+// 1. Onsets. Notes starting within 30 ms of each other are one onset. Its weight grows with the
+//    number of notes, the loudest velocity, the time to the next onset (a durational accent that
+//    saturates, after Parncutt 1994) and how low its lowest note lies against the notes around.
+// 2. Tempo induction. The intervals between every onset and its later neighbours up to 4 s,
+//    weighted by both onsets, are gathered in one histogram; each candidate beat period is scored
+//    by the intervals at the period, at its multiples and at its halves or thirds, times a broad
+//    preference for beats near 100 BPM (Dixon 2001, BeatRoot's clustering of inter-onset
+//    intervals; the tempo prior of Ellis 2007).
+// 3. Beat tracking by dynamic programming (Ellis 2007). The state is a 10 ms frame and a beat
+//    period within x1.6 of the induced one; a beat collects the onset weight at its frame and
+//    pays for changing its period from the beat before (squared log ratio) and for straying from
+//    the induced period, so the beats follow rubato but keep their metrical level. One pass over
+//    frames x periods, then backtracking; linear in the length of the take.
+// 4. Meter and bar lines. Each beat gets an accent from the onset weight at it, a new low bass
+//    note, long notes starting at it and a change of harmony (pitch-class profile) from the beat
+//    before; bars of 2, 3 and 4 beats are scored at every phase by how much their first beats
+//    stand out (Temperley 2001, The Cognition of Basic Musical Structures; Grohganz, Clausen and
+//    Mueller 2014, Estimating musical time information from performed MIDI files). Onsets at
+//    thirds of the beat rather than at halves make the meter compound: 6/8, 9/8 or 12/8 with the
+//    dotted quarter counted.
+//
+// References:
+//   S. Dixon, Automatic extraction of tempo and beat from expressive performances, Journal of
+//     New Music Research 30(1), 2001.
+//   D. P. W. Ellis, Beat tracking by dynamic programming, Journal of New Music Research 36(1),
+//     2007.
+//   R. Parncutt, A perceptual model of pulse salience and metrical accent in musical rhythms,
+//     Music Perception 11(4), 1994.
+//   D. Temperley, The Cognition of Basic Musical Structures, MIT Press, 2001.
+//   H. Grohganz, M. Clausen, M. Mueller, Estimating musical time information from performed
+//     MIDI files, ISMIR 2014.
+
+#include "grid.h"
+#include "grid_parts.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+namespace quorb {
+
+namespace {
+
+constexpr size_t FEWEST_ONSETS = 8;     // fewer cannot show a pulse
+constexpr double LEAST_STRENGTH = 1.55; // random times reach about 1.2-1.5 in a minute
+
+Grid noPulse(double end) {
+  Grid grid;
+  for (int k = 0; grid.beats.empty() || grid.beats.back() < end; ++k)
+    grid.beats.push_back(0.5 * k);
+  if (grid.beats.size() < 2) grid.beats.push_back(0.5);
+  return grid;
+}
+
+// Mean of up to four beat intervals from `from` on, going the way of `step` (+1 or -1).
+double period(const std::vector<double>& beats, size_t from, int step) {
+  double sum = 0;
+  int count = 0;
+  for (size_t k = from; count < 4 && k + 1 < beats.size(); k = size_t(long(k) + step)) {
+    sum += beats[k + 1] - beats[k];
+    ++count;
+    if (k == 0 && step < 0) break;
+  }
+  return sum / count;
+}
+
+} // namespace
+
+int beatsPerBar(int numerator, int denominator) {
+  return denominator == 8 && numerator % 3 == 0 ? numerator / 3 : numerator;
+}
+
+Grid findGrid(const std::vector<PlayedNote>& notes, const GridOptions& options) {
+  if (options.numerator < 0 ||
+      (options.numerator > 0 && options.denominator != 4 && options.denominator != 8))
+    throw std::invalid_argument("a meter is counted in quarters (x/4) or eighths (x/8)");
+  const std::vector<PlayedNote> sorted = grid::sortedNotes(notes);
+  double end = 0;
+  for (const PlayedNote& n : sorted)
+    end = std::max({end, n.start, n.end});
+  const std::vector<grid::Onset> onsets = grid::makeOnsets(sorted);
+  if (onsets.size() < FEWEST_ONSETS) return noPulse(end);
+
+  grid::Pulse pulse;
+  std::vector<double> beats;
+  if (options.knownBpm > 0 && std::isfinite(options.knownBpm)) {
+    pulse.periods = {60 / options.knownBpm};
+    pulse.strength = LEAST_STRENGTH;
+    beats = grid::fixedBeats(onsets, pulse.periods[0]);
+  } else {
+    pulse = grid::inducePulse(onsets);
+    if (pulse.strength < LEAST_STRENGTH) return noPulse(end);
+    beats = grid::trackBeats(onsets, pulse);
+  }
+  if (beats.size() < 2) return noPulse(end);
+  const grid::Meter meter =
+      grid::findMeter(sorted, onsets, beats, options.numerator, options.denominator);
+
+  // Beats go on at the pace of the nearest ones before the first note and after the last.
+  const double before = period(beats, 0, +1), after = period(beats, beats.size() - 2, -1);
+  size_t added = 0;
+  std::vector<double> all;
+  for (double t = beats.front(); t > 0; t -= before)
+    ++added;
+  for (size_t k = added; k > 0; --k)
+    all.push_back(beats.front() - double(k) * before);
+  all.insert(all.end(), beats.begin(), beats.end());
+  for (size_t k = 1; all.back() < end || all.size() < 2; ++k)
+    all.push_back(beats.back() + double(k) * after);
+  // beats[0] <= 0 < beats[1]: drop what precedes the take.
+  size_t drop = 0;
+  while (drop + 1 < all.size() && all[drop + 1] <= 0)
+    ++drop;
+  all.erase(all.begin(), all.begin() + long(drop));
+
+  Grid grid;
+  grid.pulse = true;
+  grid.beats = std::move(all);
+  grid.numerator = meter.numerator;
+  grid.denominator = meter.denominator;
+  const size_t bar = size_t(beatsPerBar(meter.numerator, meter.denominator));
+  const long phase = long(meter.phase + added) - long(drop);
+  size_t first = size_t(((phase % long(bar)) + long(bar)) % long(bar));
+  if (grid.beats[first] < 0) first += bar;
+  while (grid.beats.size() <= first)
+    grid.beats.push_back(grid.beats.back() + after);
+  grid.firstDownbeat = first;
+  grid.confidence =
+      std::clamp((pulse.strength - 1) / 3, 0.0, 1.0) * std::clamp(0.5 + meter.strength, 0.0, 1.0);
+  return grid;
+}
+
+} // namespace quorb

@@ -1,0 +1,88 @@
+#ifndef QUORB_TOOLS_GRID_GRID_H
+#define QUORB_TOOLS_GRID_GRID_H
+
+// The musician's grid in a played take: where the beats fall as the playing speeds up and slows
+// down, and where the bar lines are. The grid never moves a note: it becomes a tempo map and time
+// signatures (TempoMap), through which every message keeps its second.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace quorb {
+
+struct PlayedNote {
+  double start; // seconds from the start of the take
+  double end;   // its Note Off; equal to start when the take never closed it
+  uint8_t pitch;
+  uint8_t velocity; // 1-127
+};
+
+// Meters are time signatures as written: 3/4 is 3 and 4, 6/8 is 6 and 8. The counted beat is the
+// quarter in x/4 and a dotted quarter in 6/8, 9/8 and 12/8 (beatsPerBar), as a listener taps.
+struct GridOptions {
+  double knownBpm = 0; // > 0: the player followed a fixed clock at this many counted beats a
+                       // minute; only the phase and the bars are found
+  int numerator = 0;   // 0: find the meter; else with denominator 4 or 8
+  int denominator = 0;
+};
+
+struct Grid {
+  bool pulse = false;        // false: no steady pulse (too few notes, free time); the grid is
+                             // then 120 BPM in 4/4 from second 0 and means nothing
+  std::vector<double> beats; // counted beats in seconds, increasing: beats[0] <= 0 < beats[1],
+                             // the last at or after the end of the last note
+  int numerator = 4;
+  int denominator = 4;
+  size_t firstDownbeat = 0; // index in beats of the first bar line at or after second 0
+  double confidence = 0;    // 0..1
+};
+
+// Counted beats in a bar: numerator / 3 for 6/8, 9/8 and 12/8, else the numerator.
+int beatsPerBar(int numerator, int denominator);
+
+// Never throws for any notes (unsorted, overlapping, empty); throws std::invalid_argument for a
+// meter it cannot count (a denominator other than 4 or 8 with a numerator given).
+Grid findGrid(const std::vector<PlayedNote>& notes, const GridOptions& options = {});
+
+struct TempoChange {
+  uint64_t tick;
+  uint32_t microsPerQuarter; // 1 to 0xFFFFFF, as a Set Tempo event holds it
+};
+
+struct MeterChange {
+  uint64_t tick;
+  int numerator;
+  int denominator; // a power of two
+};
+
+// A grid as a MIDI file carries it: a Set Tempo at every counted beat and the time signatures.
+// Tick 0 is second 0 of the take. When beats[0] < 0, the file opens with a partial beat (rounded
+// to a sixteenth) and the bar before firstDownbeat is a short bar of its own signature, so that
+// every later bar line falls on a downbeat of the grid.
+class TempoMap {
+public:
+  // ppq: ticks per quarter note, 1 to 32767.
+  TempoMap(const Grid& grid, uint16_t ppq);
+
+  const std::vector<TempoChange>& tempos() const { return tempos_; }
+  const std::vector<MeterChange>& meters() const { return meters_; }
+
+  // The tick a message at `seconds` is written at, computed through the written integer tempos,
+  // so that a reader plays it within half a tick of `seconds` wherever it is (before the first
+  // beat, after the last). Half a tick is under 1 ms while a tick lasts at most 2 ms, as it does
+  // at 960 ticks per quarter for any quarter up to 1.9 s. Negative seconds give tick 0.
+  uint64_t tickAt(double seconds) const;
+  // Where a reader of the file puts `tick`, in seconds.
+  double secondsAt(uint64_t tick) const;
+
+private:
+  uint16_t ppq_;
+  std::vector<TempoChange> tempos_;
+  std::vector<MeterChange> meters_;
+  std::vector<int64_t> startMicrosTimesPpq_; // per tempo change: its time in us, times ppq
+};
+
+} // namespace quorb
+
+#endif // QUORB_TOOLS_GRID_GRID_H

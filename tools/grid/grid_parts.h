@@ -1,0 +1,66 @@
+#ifndef QUORB_TOOLS_GRID_GRID_PARTS_H
+#define QUORB_TOOLS_GRID_GRID_PARTS_H
+
+// The steps of findGrid, each in a file of its own (grid.cpp tells the method).
+
+#include "grid.h"
+
+#include <vector>
+
+namespace quorb::grid {
+
+// Notes starting within MERGE seconds of a group's first note sound as one event to a listener.
+constexpr double MERGE = 0.030;
+
+// Candidate periods of the counted beat: FASTEST times whole powers of PERIOD_STEP up to SLOWEST.
+constexpr double FASTEST = 0.25; // 240 BPM
+constexpr double SLOWEST = 2.5;  // 24 BPM
+constexpr double PERIOD_STEP = 1.02;
+
+struct Onset {
+  double time;   // the group's first note
+  double weight; // how strongly it marks a beat; 1 on average over a take
+  int lowest;    // lowest pitch of the group
+};
+
+// Notes sorted by start (then pitch), as every step reads them.
+std::vector<PlayedNote> sortedNotes(const std::vector<PlayedNote>& notes);
+
+// Onsets in time order, weighted by chord size, loudness, the time to the next onset and bass.
+std::vector<Onset> makeOnsets(const std::vector<PlayedNote>& sorted);
+
+// The counted beat's period as it changes over the take, at the centres of overlapping windows.
+struct Pulse {
+  double start = 0; // the first centre, seconds
+  double hop = 1;   // between centres
+  std::vector<double> periods;
+  double strength = 0; // how far the intervals stand above chance; about 1 for random times
+  double at(double seconds) const; // between centres in proportion (of the log), held outside
+};
+
+// Tempo induction from the intervals between onsets, near and not only adjacent, window by
+// window, keeping one metrical level through the take.
+Pulse inducePulse(const std::vector<Onset>& onsets);
+
+// Beat times over the onsets' span following the playing, the period allowed to drift from
+// the pulse's.
+std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pulse);
+
+// Beats at exactly `period` seconds apart, in the phase the onsets fit best.
+std::vector<double> fixedBeats(const std::vector<Onset>& onsets, double period);
+
+struct Meter {
+  int numerator = 4;
+  int denominator = 4;
+  size_t phase = 0; // index of the first bar line among the tracked beats
+  double strength = 0;
+};
+
+// The meter and where bars start, from accents, bass, long notes and harmony changes at the
+// beats. numerator > 0 fixes the meter and only the phase is found.
+Meter findMeter(const std::vector<PlayedNote>& sorted, const std::vector<Onset>& onsets,
+                const std::vector<double>& beats, int numerator, int denominator);
+
+} // namespace quorb::grid
+
+#endif // QUORB_TOOLS_GRID_GRID_PARTS_H

@@ -1,0 +1,146 @@
+// Meter and bar lines from what marks the first beat of a bar: loud and full chords, a new bass
+// note, long notes and a change of harmony (Temperley 2001; Grohganz, Clausen and Mueller 2014).
+
+#include "grid_parts.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace quorb::grid {
+
+namespace {
+
+using Chroma = std::array<double, 12>;
+
+double distance(const Chroma& a, const Chroma& b) {
+  double ab = 0, aa = 0, bb = 0;
+  for (size_t i = 0; i < 12; ++i) {
+    ab += a[i] * b[i];
+    aa += a[i] * a[i];
+    bb += b[i] * b[i];
+  }
+  return aa > 0 && bb > 0 ? 1 - ab / std::sqrt(aa * bb) : 0;
+}
+
+// Each feature divided by its mean, so that none outweighs the others by its units.
+void normalise(std::vector<double>& v) {
+  double sum = 0;
+  for (double x : v)
+    sum += x;
+  if (sum > 0)
+    for (double& x : v)
+      x *= double(v.size()) / sum;
+}
+
+// How strongly each beat sounds like the first of a bar.
+std::vector<double> accents(const std::vector<PlayedNote>& sorted, const std::vector<Onset>& onsets,
+                            const std::vector<double>& beats) {
+  const size_t n = beats.size();
+  std::vector<double> weight(n, 0), bass(n, 0), length(n, 0), change(n, 0);
+  std::vector<int> low(n, 128);
+  std::vector<Chroma> chroma(n, Chroma{});
+  size_t o = 0, s = 0;
+  for (size_t k = 0; k < n; ++k) {
+    const double period = k + 1 < n ? beats[k + 1] - beats[k] : beats[k] - beats[k - 1];
+    const double near = std::min(0.07, 0.2 * period);
+    while (o < onsets.size() && onsets[o].time < beats[k] - near)
+      ++o;
+    for (size_t i = o; i < onsets.size() && onsets[i].time <= beats[k] + near; ++i)
+      weight[k] += onsets[i].weight;
+    while (s < sorted.size() && sorted[s].start < beats[k] - near)
+      ++s;
+    for (size_t i = s; i < sorted.size() && sorted[i].start < beats[k] + period - near; ++i) {
+      const PlayedNote& note = sorted[i];
+      const double held = std::min(note.end - note.start, 2 * period);
+      chroma[k][note.pitch % 12] += held * note.velocity;
+      if (note.start <= beats[k] + near) {
+        length[k] += held / period * note.velocity / 127.0;
+        low[k] = std::min<int>(low[k], note.pitch);
+      }
+    }
+  }
+  for (size_t k = 0; k < n; ++k) {
+    // Low against the beats around it; a beat with no new note has no bass.
+    double sum = 0;
+    int count = 0;
+    for (size_t i = k >= 8 ? k - 8 : 0; i < std::min(n, k + 9); ++i)
+      if (low[i] < 128) sum += low[i], ++count;
+    if (low[k] < 128) bass[k] = std::max(0.0, sum / count - low[k] + 2);
+    if (k > 0) change[k] = distance(chroma[k - 1], chroma[k]);
+  }
+  normalise(weight);
+  normalise(bass);
+  normalise(length);
+  normalise(change);
+  std::vector<double> accent(n);
+  for (size_t k = 0; k < n; ++k)
+    accent[k] = weight[k] + bass[k] + length[k] + change[k];
+  return accent;
+}
+
+// Whether beats divide in three (compound meter: the counted beat is a dotted quarter).
+bool dividesInThree(const std::vector<Onset>& onsets, const std::vector<double>& beats) {
+  double three = 0, two = 0, total = 0;
+  size_t k = 0;
+  for (const Onset& o : onsets) {
+    while (k + 1 < beats.size() && beats[k + 1] <= o.time)
+      ++k;
+    if (k + 1 >= beats.size() || o.time < beats[k]) continue;
+    const double phase = (o.time - beats[k]) / (beats[k + 1] - beats[k]);
+    total += o.weight;
+    if (std::abs(phase - 1.0 / 3) < 0.06 || std::abs(phase - 2.0 / 3) < 0.06) three += o.weight;
+    if (std::abs(phase - 0.5) < 0.06 || std::abs(phase - 0.25) < 0.04 ||
+        std::abs(phase - 0.75) < 0.04)
+      two += o.weight;
+  }
+  return three > 1.5 * two && three > 0.1 * total;
+}
+
+} // namespace
+
+Meter findMeter(const std::vector<PlayedNote>& sorted, const std::vector<Onset>& onsets,
+                const std::vector<double>& beats, int numerator, int denominator) {
+  Meter meter;
+  if (beats.size() < 2) return meter;
+  const std::vector<double> accent = accents(sorted, onsets, beats);
+  double mean = 0;
+  for (double a : accent)
+    mean += a;
+  mean /= double(accent.size());
+  // The contrast of a phase: how much its beats stand out from all beats.
+  auto contrast = [&](int m, int phase) {
+    double sum = 0;
+    int count = 0;
+    for (size_t k = size_t(phase); k < accent.size(); k += size_t(m))
+      sum += accent[k], ++count;
+    return count > 0 ? sum / count - mean : 0.0;
+  };
+  const int given = numerator > 0 ? beatsPerBar(numerator, denominator) : 0;
+  const std::vector<int> bars = given > 0 ? std::vector<int>{given} : std::vector<int>{2, 3, 4};
+  double best = -1e300;
+  int bestBar = bars.front();
+  for (int m : bars)
+    for (int phase = 0; phase < m; ++phase) {
+      const double c = contrast(m, phase);
+      if (c > best) {
+        best = c;
+        bestBar = m;
+        meter.phase = size_t(phase);
+      }
+    }
+  meter.strength = std::max(0.0, best);
+  if (numerator > 0) {
+    meter.numerator = numerator;
+    meter.denominator = denominator;
+  } else if (dividesInThree(onsets, beats)) {
+    meter.numerator = 3 * bestBar;
+    meter.denominator = 8;
+  } else {
+    meter.numerator = bestBar;
+    meter.denominator = 4;
+  }
+  return meter;
+}
+
+} // namespace quorb::grid

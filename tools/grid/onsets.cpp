@@ -1,0 +1,63 @@
+// Weighted onsets.
+
+#include "grid_parts.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace quorb::grid {
+
+std::vector<PlayedNote> sortedNotes(const std::vector<PlayedNote>& notes) {
+  std::vector<PlayedNote> sorted;
+  sorted.reserve(notes.size());
+  for (const PlayedNote& n : notes)
+    if (std::isfinite(n.start) && std::isfinite(n.end)) sorted.push_back(n);
+  std::sort(sorted.begin(), sorted.end(), [](const PlayedNote& a, const PlayedNote& b) {
+    return a.start != b.start ? a.start < b.start : a.pitch < b.pitch;
+  });
+  return sorted;
+}
+
+std::vector<Onset> makeOnsets(const std::vector<PlayedNote>& sorted) {
+  std::vector<Onset> onsets;
+  std::vector<double> loud; // per onset: its loudest note, 0..1
+  std::vector<int> count;
+  for (size_t i = 0; i < sorted.size();) {
+    const double first = sorted[i].start;
+    Onset o{first, 0, 127};
+    int loudest = 0, n = 0;
+    for (; i < sorted.size() && sorted[i].start - first <= MERGE; ++i, ++n) {
+      o.lowest = std::min<int>(o.lowest, sorted[i].pitch);
+      loudest = std::max<int>(loudest, sorted[i].velocity);
+    }
+    onsets.push_back(o);
+    loud.push_back(loudest / 127.0);
+    count.push_back(n);
+  }
+  // Bass is relative: a note is low against the lowest notes around it, so that a piece played
+  // high on the keyboard still has a bass.
+  const double around = 3.0; // seconds each side
+  size_t from = 0, to = 0;
+  double lowSum = 0;
+  for (size_t k = 0; k < onsets.size(); ++k) {
+    while (to < onsets.size() && onsets[to].time <= onsets[k].time + around)
+      lowSum += onsets[to++].lowest;
+    while (onsets[from].time < onsets[k].time - around)
+      lowSum -= onsets[from++].lowest;
+    const double localLow = lowSum / double(to - from);
+    const double bass = 1 + 0.5 * std::clamp((localLow - onsets[k].lowest) / 12.0, 0.0, 1.0);
+    // A durational accent that saturates (Parncutt 1994): the gap to the next onset.
+    const double gap = k + 1 < onsets.size() ? onsets[k + 1].time - onsets[k].time : 1.0;
+    const double lasting = 0.5 + (1 - std::exp(-gap / 0.4));
+    const double chord = 1 + 0.25 * std::min(count[k] - 1, 4);
+    onsets[k].weight = (0.5 + loud[k]) * chord * lasting * bass;
+  }
+  double total = 0;
+  for (const Onset& o : onsets)
+    total += o.weight;
+  for (Onset& o : onsets)
+    o.weight *= double(onsets.size()) / total;
+  return onsets;
+}
+
+} // namespace quorb::grid

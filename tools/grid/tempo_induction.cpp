@@ -1,0 +1,146 @@
+// Tempo induction (Dixon 2001): intervals between onsets pile up at the beat, its subdivisions
+// and the bar. A performance changes tempo, so the intervals are gathered window by window, and
+// one smooth path of periods through the windows is chosen (Viterbi) so that the metrical level
+// stays the same while the tempo drifts.
+
+#include "grid_parts.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace quorb::grid {
+
+namespace {
+
+constexpr double BIN = 0.010;     // seconds per interval bin
+constexpr double LONGEST = 5.0;   // longest interval gathered
+constexpr double HOP = 3.0;       // seconds between window centres
+constexpr int BLOCKS = 4;         // hops in a window: 12 s, several bars at any tempo
+constexpr double PREFERRED = 0.6; // the beat listeners tap most readily (100 BPM) ...
+constexpr double SPREAD = 0.9;    // ... and the spread of that preference, in octaves
+constexpr double JUMP = 20;       // cost of a period change between windows, per (log ratio)^2
+constexpr int FARTHEST = 40;      // period steps considered between windows (x2.2)
+
+using Histogram = std::vector<float>;
+
+// Sum of the histogram around `lag` seconds, with a tolerance growing with the lag, so that a
+// multiple of a period that drifts a little is still found.
+double around(const Histogram& h, double lag) {
+  const double width = std::max(0.015, 0.03 * lag);
+  const int lo = std::max(0, int(std::lround((lag - width) / BIN)));
+  const int hi = std::min(int(h.size()) - 1, int(std::lround((lag + width) / BIN)));
+  double sum = 0;
+  for (int b = lo; b <= hi; ++b)
+    sum += h[size_t(b)] * (1 - std::abs(b * BIN - lag) / (width + BIN));
+  return sum;
+}
+
+} // namespace
+
+double Pulse::at(double seconds) const {
+  const double x = std::clamp((seconds - start) / hop, 0.0, double(periods.size() - 1));
+  const size_t i = std::min(size_t(x), periods.size() - 1);
+  if (i + 1 >= periods.size()) return periods[i];
+  return periods[i] * std::pow(periods[i + 1] / periods[i], x - double(i));
+}
+
+Pulse inducePulse(const std::vector<Onset>& onsets) {
+  const double origin = onsets.front().time;
+  const size_t blocks = size_t((onsets.back().time - origin) / HOP) + 1;
+  const size_t bins = size_t(LONGEST / BIN) + 1;
+  // Pairs of onsets up to LONGEST apart, weighted by both, by the hop block of the first.
+  std::vector<Histogram> block(blocks, Histogram(bins, 0.0f));
+  for (size_t i = 0; i < onsets.size(); ++i) {
+    Histogram& h = block[size_t((onsets[i].time - origin) / HOP)];
+    for (size_t j = i + 1; j < onsets.size() && j <= i + 40; ++j) {
+      const double lag = onsets[j].time - onsets[i].time;
+      if (lag > LONGEST) break;
+      h[size_t(std::lround(lag / BIN))] += float(onsets[i].weight * onsets[j].weight);
+    }
+  }
+  std::vector<double> period;
+  for (double p = FASTEST; p <= SLOWEST; p *= PERIOD_STEP)
+    period.push_back(p);
+  const size_t n = period.size();
+  std::vector<double> prior(n);
+  for (size_t i = 0; i < n; ++i)
+    prior[i] = -0.5 * std::pow(std::log2(period[i] / PREFERRED) / SPREAD, 2);
+
+  // What `around` gathers from a histogram of ones: random times spread pairs evenly over the
+  // lags, so they give it `flat` times their density.
+  const Histogram ones(bins, 1.0f);
+  std::vector<double> flat(n);
+  for (size_t i = 0; i < n; ++i)
+    flat[i] = around(ones, period[i]);
+
+  const size_t windows = blocks > size_t(BLOCKS) ? blocks - BLOCKS + 1 : 1;
+  // score: the evidence for each period in each window; stands: how far its own intervals
+  // stand above random times' (about 1 for those).
+  std::vector<double> score(windows * n), own(n), sums(bins + 1);
+  std::vector<float> gathered(windows * n), chance(windows * n);
+  Histogram h(bins);
+  for (size_t w = 0; w < windows; ++w) {
+    std::fill(h.begin(), h.end(), 0.0f);
+    for (size_t b = w; b < std::min(blocks, w + BLOCKS); ++b)
+      for (size_t k = 0; k < bins; ++k)
+        h[k] += block[b][k];
+    // A beat is supported by its own interval, its multiples (the bar) and its halves or
+    // thirds (the notes between beats).
+    double best = 0;
+    for (size_t b = 0; b < bins; ++b)
+      sums[b + 1] = sums[b] + h[b];
+    for (size_t i = 0; i < n; ++i) {
+      const double p = period[i];
+      own[i] = around(h, p);
+      score[w * n + i] = own[i] + 0.5 * around(h, 2 * p) + 0.25 * around(h, 3 * p) +
+                         0.25 * around(h, 4 * p) +
+                         0.25 * std::max(around(h, p / 2), around(h, p / 3));
+      best = std::max(best, score[w * n + i]);
+    }
+    for (size_t i = 0; i < n; ++i) {
+      const double relative = best > 0 ? score[w * n + i] / best : 1;
+      score[w * n + i] = std::log(relative + 1e-3) + prior[i];
+    }
+    for (size_t i = 0; i < n; ++i) {
+      // Chance: the mean of the histogram over lags around the period, where weights of pairs
+      // of random times would be as large on average.
+      const size_t lo = size_t(period[i] / std::sqrt(2.0) / BIN);
+      const size_t hi = std::min(bins, size_t(period[i] * std::sqrt(2.0) / BIN));
+      gathered[w * n + i] = float(own[i]);
+      chance[w * n + i] = float((sums[hi] - sums[lo]) / double(hi - lo) * flat[i]);
+    }
+  }
+
+  // The path of periods with the best evidence, paying for each change between windows.
+  std::vector<double> total(score.begin(), score.begin() + long(n)), next(n);
+  std::vector<int> from(windows * n, 0);
+  for (size_t w = 1; w < windows; ++w) {
+    for (size_t i = 0; i < n; ++i) {
+      double best = -1e300;
+      const size_t lo = i >= size_t(FARTHEST) ? i - FARTHEST : 0;
+      for (size_t k = lo; k < std::min(n, i + FARTHEST + 1); ++k) {
+        const double jump = std::log(PERIOD_STEP) * (double(i) - double(k));
+        const double v = total[k] - JUMP * jump * jump;
+        if (v > best) best = v, from[w * n + i] = int(k);
+      }
+      next[i] = best + score[w * n + i];
+    }
+    total.swap(next);
+  }
+  size_t i = size_t(std::max_element(total.begin(), total.end()) - total.begin());
+  Pulse pulse;
+  pulse.start = origin + HOP * BLOCKS / 2;
+  pulse.hop = HOP;
+  pulse.periods.resize(windows);
+  double found = 0, expected = 0;
+  for (size_t w = windows; w-- > 0;) {
+    pulse.periods[w] = period[i];
+    found += gathered[w * n + i];
+    expected += chance[w * n + i];
+    i = size_t(from[w * n + i]);
+  }
+  pulse.strength = expected > 0 ? found / expected : 0;
+  return pulse;
+}
+
+} // namespace quorb::grid
