@@ -43,8 +43,8 @@ namespace quorb {
 
 namespace {
 
-constexpr size_t FEWEST_ONSETS = 8;     // fewer cannot show a pulse
-constexpr double LEAST_STRENGTH = 1.55; // random times reach about 1.2-1.5 in a minute
+constexpr size_t FEWEST_ONSETS = 8;    // fewer cannot show a pulse
+constexpr double LEAST_STRENGTH = 1.3; // random times reach 0.9-1.3 in a minute
 
 Grid noPulse(double end) {
   Grid grid;

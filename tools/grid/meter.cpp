@@ -129,6 +129,18 @@ Meter findMeter(const std::vector<PlayedNote>& sorted, const std::vector<Onset>&
         meter.phase = size_t(phase);
       }
     }
+  if (given == 0 && (bestBar == 2 || bestBar == 4)) {
+    // Four beats a bar only when the third beat is weaker than the first: two bars of two
+    // alike would score as one of four by chance alone.
+    int four = 0;
+    for (int phase = 1; phase < 4; ++phase)
+      if (contrast(4, phase) > contrast(4, four)) four = phase;
+    const double first = contrast(4, four), third = contrast(4, (four + 2) % 4);
+    const double others = (contrast(4, (four + 1) % 4) + contrast(4, (four + 3) % 4)) / 2;
+    bestBar = first - third >= 0.25 * (first - others) ? 4 : 2;
+    meter.phase = size_t(bestBar == 4 ? four : four % 2);
+    best = contrast(bestBar, int(meter.phase));
+  }
   meter.strength = std::max(0.0, best);
   if (numerator > 0) {
     meter.numerator = numerator;

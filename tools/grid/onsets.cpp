@@ -50,7 +50,7 @@ std::vector<Onset> makeOnsets(const std::vector<PlayedNote>& sorted) {
     const double gap = k + 1 < onsets.size() ? onsets[k + 1].time - onsets[k].time : 1.0;
     const double lasting = 0.5 + (1 - std::exp(-gap / 0.4));
     const double chord = 1 + 0.25 * std::min(count[k] - 1, 4);
-    onsets[k].weight = (0.5 + loud[k]) * chord * lasting * bass;
+    onsets[k].weight = std::exp2((loud[k] * 127 - 64) / 20) * chord * lasting * bass;
   }
   double total = 0;
   for (const Onset& o : onsets)

@@ -16,8 +16,8 @@ constexpr double BIN = 0.010;     // seconds per interval bin
 constexpr double LONGEST = 5.0;   // longest interval gathered
 constexpr double HOP = 3.0;       // seconds between window centres
 constexpr int BLOCKS = 4;         // hops in a window: 12 s, several bars at any tempo
-constexpr double PREFERRED = 0.6; // the beat listeners tap most readily (100 BPM) ...
-constexpr double SPREAD = 0.9;    // ... and the spread of that preference, in octaves
+constexpr double PREFERRED = 0.5; // the beat listeners tap most readily (100 BPM) ...
+constexpr double SPREAD = 1.0;    // ... and the spread of that preference, in octaves
 constexpr double JUMP = 20;       // cost of a period change between windows, per (log ratio)^2
 constexpr int FARTHEST = 40;      // period steps considered between windows (x2.2)
 
@@ -48,14 +48,19 @@ Pulse inducePulse(const std::vector<Onset>& onsets) {
   const double origin = onsets.front().time;
   const size_t blocks = size_t((onsets.back().time - origin) / HOP) + 1;
   const size_t bins = size_t(LONGEST / BIN) + 1;
-  // Pairs of onsets up to LONGEST apart, weighted by both, by the hop block of the first.
-  std::vector<Histogram> block(blocks, Histogram(bins, 0.0f));
+  // Pairs of onsets up to LONGEST apart, by the hop block of the first: weighted by both
+  // onsets' weights squared, so that the intervals between accents stand out from those between
+  // passing notes, and counted plainly for the test of a pulse.
+  std::vector<Histogram> block(blocks, Histogram(bins, 0.0f)),
+      counts(blocks, Histogram(bins, 0.0f));
   for (size_t i = 0; i < onsets.size(); ++i) {
-    Histogram& h = block[size_t((onsets[i].time - origin) / HOP)];
+    const size_t b = size_t((onsets[i].time - origin) / HOP);
     for (size_t j = i + 1; j < onsets.size() && j <= i + 40; ++j) {
       const double lag = onsets[j].time - onsets[i].time;
       if (lag > LONGEST) break;
-      h[size_t(std::lround(lag / BIN))] += float(onsets[i].weight * onsets[j].weight);
+      const double both = onsets[i].weight * onsets[j].weight;
+      block[b][size_t(std::lround(lag / BIN))] += float(both * both);
+      counts[b][size_t(std::lround(lag / BIN))] += 1.0f;
     }
   }
   std::vector<double> period;
@@ -78,23 +83,25 @@ Pulse inducePulse(const std::vector<Onset>& onsets) {
   // stand above random times' (about 1 for those).
   std::vector<double> score(windows * n), own(n), sums(bins + 1);
   std::vector<float> gathered(windows * n), chance(windows * n);
-  Histogram h(bins);
+  Histogram h(bins), c(bins);
   for (size_t w = 0; w < windows; ++w) {
     std::fill(h.begin(), h.end(), 0.0f);
+    std::fill(c.begin(), c.end(), 0.0f);
     for (size_t b = w; b < std::min(blocks, w + BLOCKS); ++b)
-      for (size_t k = 0; k < bins; ++k)
+      for (size_t k = 0; k < bins; ++k) {
         h[k] += block[b][k];
-    // A beat is supported by its own interval, its multiples (the bar) and its halves or
-    // thirds (the notes between beats).
+        c[k] += counts[b][k];
+      }
+    // A beat is supported by its own interval and its multiples (the bar). Not by its halves:
+    // they would favour every level above a busy one.
     double best = 0;
     for (size_t b = 0; b < bins; ++b)
-      sums[b + 1] = sums[b] + h[b];
+      sums[b + 1] = sums[b] + c[b];
     for (size_t i = 0; i < n; ++i) {
       const double p = period[i];
       own[i] = around(h, p);
-      score[w * n + i] = own[i] + 0.5 * around(h, 2 * p) + 0.25 * around(h, 3 * p) +
-                         0.25 * around(h, 4 * p) +
-                         0.25 * std::max(around(h, p / 2), around(h, p / 3));
+      score[w * n + i] =
+          own[i] + 0.5 * around(h, 2 * p) + 0.25 * around(h, 3 * p) + 0.25 * around(h, 4 * p);
       best = std::max(best, score[w * n + i]);
     }
     for (size_t i = 0; i < n; ++i) {
@@ -106,7 +113,7 @@ Pulse inducePulse(const std::vector<Onset>& onsets) {
       // of random times would be as large on average.
       const size_t lo = size_t(period[i] / std::sqrt(2.0) / BIN);
       const size_t hi = std::min(bins, size_t(period[i] * std::sqrt(2.0) / BIN));
-      gathered[w * n + i] = float(own[i]);
+      gathered[w * n + i] = float(around(c, period[i]));
       chance[w * n + i] = float((sums[hi] - sums[lo]) / double(hi - lo) * flat[i]);
     }
   }
