@@ -136,8 +136,8 @@ std::vector<double> fixedBeats(const std::vector<Onset>& onsets, double period) 
   const double phase = double(best) / steps * period;
   std::vector<double> beats;
   const double start = std::floor((onsets.front().time - phase) / period) * period + phase;
-  for (double t = start; t <= onsets.back().time + period / 2; t += period)
-    beats.push_back(t);
+  for (double k = 0; start + k * period <= onsets.back().time + period / 2; ++k)
+    beats.push_back(start + k * period);
   return beats;
 }
 

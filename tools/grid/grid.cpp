@@ -1,25 +1,27 @@
 // Finding the grid: a classical, explainable chain of four steps.
 //
-// 1. Onsets. Notes starting within 30 ms of each other are one onset. Its weight grows with the
-//    number of notes, the loudest velocity, the time to the next onset (a durational accent that
-//    saturates, after Parncutt 1994) and how low its lowest note lies against the notes around.
-// 2. Tempo induction. The intervals between every onset and its later neighbours up to 4 s,
-//    weighted by both onsets, are gathered in one histogram; each candidate beat period is scored
-//    by the intervals at the period, at its multiples and at its halves or thirds, times a broad
-//    preference for beats near 100 BPM (Dixon 2001, BeatRoot's clustering of inter-onset
-//    intervals; the tempo prior of Ellis 2007).
+// 1. Onsets. A note starting within 30 ms of the one before is part of the same onset, a chord
+//    rolled over up to 80 ms too. Its weight grows with the number of notes, the loudness of the
+//    loudest (doubling every 20 velocity steps), the time to the next onset (a durational accent
+//    that saturates, after Parncutt 1994) and how low its lowest note lies against the notes
+//    around it.
+// 2. Tempo induction. In windows of 12 s every 3 s, the intervals between each onset and its
+//    later neighbours up to 5 s are gathered in a histogram, each pair weighted by the squared
+//    product of its weights. Each candidate beat period (0.25-2.5 s) is scored by the intervals
+//    at it and at its multiples (the bar), times a broad preference for beats near 0.5 s; one
+//    path of periods through the windows, paying for each change, keeps the metrical level while
+//    the tempo drifts (Dixon 2001, BeatRoot's clustering of inter-onset intervals; the tempo
+//    prior of Ellis 2007). Plain pair counts against their local mean tell a pulse from chance.
 // 3. Beat tracking by dynamic programming (Ellis 2007). The state is a 10 ms frame and a beat
-//    period within x1.6 of the induced one; a beat collects the onset weight at its frame and
+//    period within x1.37 of the local one; a beat collects the onset weight at its frame and
 //    pays for changing its period from the beat before (squared log ratio) and for straying from
-//    the induced period, so the beats follow rubato but keep their metrical level. One pass over
-//    frames x periods, then backtracking; linear in the length of the take.
+//    the local period. One pass over frames x periods, then backtracking: linear in the take.
 // 4. Meter and bar lines. Each beat gets an accent from the onset weight at it, a new low bass
 //    note, long notes starting at it and a change of harmony (pitch-class profile) from the beat
 //    before; bars of 2, 3 and 4 beats are scored at every phase by how much their first beats
-//    stand out (Temperley 2001, The Cognition of Basic Musical Structures; Grohganz, Clausen and
-//    Mueller 2014, Estimating musical time information from performed MIDI files). Onsets at
-//    thirds of the beat rather than at halves make the meter compound: 6/8, 9/8 or 12/8 with the
-//    dotted quarter counted.
+//    stand out, four only when the third beat is weaker than the first (Temperley 2001;
+//    Grohganz, Clausen and Mueller 2014). Onsets at thirds of the beat rather than at halves make
+//    the meter compound: 6/8, 9/8 or 12/8 with the dotted quarter counted.
 //
 // References:
 //   S. Dixon, Automatic extraction of tempo and beat from expressive performances, Journal of
@@ -43,8 +45,8 @@ namespace quorb {
 
 namespace {
 
-constexpr size_t FEWEST_ONSETS = 8;    // fewer cannot show a pulse
-constexpr double LEAST_STRENGTH = 1.3; // random times reach 0.9-1.3 in a minute
+constexpr size_t FEWEST_ONSETS = 8;     // fewer cannot show a pulse
+constexpr double LEAST_STRENGTH = 1.35; // random times reach 0.9-1.32 in a minute
 
 Grid noPulse(double end) {
   Grid grid;

@@ -9,8 +9,10 @@
 
 namespace quorb::grid {
 
-// Notes starting within MERGE seconds of a group's first note sound as one event to a listener.
+// Notes starting within MERGE seconds of the group's previous note sound as one event to a
+// listener, a rolled chord too, as long as the group spans at most ROLL seconds.
 constexpr double MERGE = 0.030;
+constexpr double ROLL = 0.080;
 
 // Candidate periods of the counted beat: FASTEST times whole powers of PERIOD_STEP up to SLOWEST.
 constexpr double FASTEST = 0.25; // 240 BPM

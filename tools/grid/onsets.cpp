@@ -26,7 +26,9 @@ std::vector<Onset> makeOnsets(const std::vector<PlayedNote>& sorted) {
     const double first = sorted[i].start;
     Onset o{first, 0, 127};
     int loudest = 0, n = 0;
-    for (; i < sorted.size() && sorted[i].start - first <= MERGE; ++i, ++n) {
+    for (; i < sorted.size() && sorted[i].start - sorted[i - (n > 0)].start <= MERGE &&
+           sorted[i].start - first <= ROLL;
+         ++i, ++n) {
       o.lowest = std::min<int>(o.lowest, sorted[i].pitch);
       loudest = std::max<int>(loudest, sorted[i].velocity);
     }
