@@ -98,7 +98,7 @@ test-sanitize:
 BENCH_ARGS ?= --repetitions 15
 CALLGRIND_MESSAGES ?= 100000
 
-.PHONY: bench bench-win32 bench-callgrind bench-tools
+.PHONY: bench bench-win32 bench-callgrind bench-tools bench-grid
 bench: deps
 	cmake --preset native
 	cmake --build --preset native --target quorb_bench
@@ -132,6 +132,16 @@ bench-tools: deps
 	cmake --preset native
 	cmake --build --preset native --target quorb
 	$(PYTHON) bench/tools_scaling.py build/native/tools/quorb/quorb
+
+# How well the grid finder finds beats and bar lines (synthetic takes with known grids, and the
+# human performances in GRID_DEV when that folder exists: development data, never in the
+# repository) and how long it takes on an hour of playing.
+GRID_DEV ?= ../shared/grid-dev
+
+bench-grid: deps
+	cmake --preset native
+	cmake --build --preset native --target quorb_grid_bench
+	build/native/bench/quorb_grid_bench $(GRID_DEV)
 
 clean:
 	rm -rf build

@@ -1,0 +1,176 @@
+// The grid found in played takes whose grid is known, and the tempo map that carries it.
+#include "grid.h"
+#include "takes.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <stdexcept>
+
+namespace quorb {
+namespace {
+
+struct Expect {
+  const char* kind; // a name from takes::kinds()
+  bool meter;       // the meter must be found as played
+};
+
+const takes::TakeKind& kindNamed(const std::string& name) {
+  static const std::vector<takes::TakeKind> all = takes::kinds();
+  for (const takes::TakeKind& k : all)
+    if (k.name == name) return k;
+  throw std::invalid_argument("no take kind " + name);
+}
+
+class SyntheticTake : public ::testing::TestWithParam<Expect> {};
+
+TEST_P(SyntheticTake, BeatsBarsTempoAndMeterAsPlayed) {
+  const takes::TakeKind& kind = kindNamed(GetParam().kind);
+  for (uint32_t seed : {11u, 12u}) {
+    const takes::Take take = takes::makeTake(kind, seed);
+    const Grid grid = findGrid(take.notes);
+    SCOPED_TRACE(kind.name + ", seed " + std::to_string(seed));
+    ASSERT_TRUE(grid.pulse);
+    EXPECT_GE(takes::fMeasure(grid.beats, take.beats), 0.97);
+    EXPECT_GE(takes::fMeasure(takes::barLines(grid), take.downbeats), 0.90);
+    EXPECT_LE(takes::tempoError(grid.beats, take.beats), 0.02);
+    if (GetParam().meter) {
+      EXPECT_EQ(grid.numerator, kind.numerator);
+      EXPECT_EQ(grid.denominator, kind.denominator);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, SyntheticTake,
+    ::testing::Values(Expect{"march 4/4 100", false}, Expect{"march 4/4 60", false},
+                      Expect{"polka 2/4 120", false}, Expect{"waltz 3/4 90", true},
+                      Expect{"barcarolle 6/8 60", true}, Expect{"barcarolle 6/8 100", true},
+                      Expect{"alberti 4/4 80", false}, Expect{"chorale 3/4 72", true},
+                      Expect{"toccata 4/4 130", false},
+                      Expect{"accelerando march 4/4 80-140", false},
+                      Expect{"ritardando waltz 3/4 160-100", true},
+                      Expect{"ritardando barcarolle 6/8 80-55", true},
+                      Expect{"accelerando alberti 4/4 70-110", false}));
+
+// Above 140 BPM a listener may count half as fast, or a bar of a fast waltz as one beat; the
+// grid may too, but its beats must still fall on played beats.
+TEST(FastTake, BeatsFallOnPlayedBeatsAtSomeLevel) {
+  for (const char* name : {"march 4/4 180", "waltz 3/4 150"}) {
+    const takes::Take take = takes::makeTake(kindNamed(name), 11);
+    const Grid grid = findGrid(take.notes);
+    std::vector<double> inside;
+    for (double t : grid.beats)
+      if (t >= take.beats.front() && t <= take.beats.back()) inside.push_back(t);
+    size_t on = 0;
+    for (double t : inside)
+      for (double b : take.beats)
+        on += std::abs(t - b) <= 0.07;
+    EXPECT_GE(double(on), 0.97 * double(inside.size())) << name;
+  }
+}
+
+TEST(KnownTempo, BeatsAreEvenAndInPhase) {
+  const takes::Take take = takes::makeTake(kindNamed("march 4/4 100"), 3);
+  const Grid grid = findGrid(take.notes, {100, 4, 4});
+  ASSERT_TRUE(grid.pulse);
+  for (size_t k = 1; k < grid.beats.size(); ++k)
+    EXPECT_NEAR(grid.beats[k] - grid.beats[k - 1], 0.6, 1e-9);
+  EXPECT_GE(takes::fMeasure(grid.beats, take.beats), 0.97);
+  EXPECT_GE(takes::fMeasure(takes::barLines(grid), take.downbeats), 0.90);
+}
+
+TEST(GivenMeter, IsKeptAndOthersRefused) {
+  const takes::Take take = takes::makeTake(kindNamed("barcarolle 6/8 100"), 4);
+  const Grid grid = findGrid(take.notes, {0, 6, 8});
+  EXPECT_EQ(grid.numerator, 6);
+  EXPECT_EQ(grid.denominator, 8);
+  EXPECT_GE(takes::fMeasure(takes::barLines(grid), take.downbeats), 0.90);
+  EXPECT_THROW(findGrid(take.notes, {0, 3, 2}), std::invalid_argument);
+}
+
+struct NoPulseCase {
+  const char* name;
+  std::vector<PlayedNote> notes;
+};
+
+TEST(NoPulse, IsSaidAndTheGridStillCoversTheTake) {
+  const std::vector<NoPulseCase> cases = {
+      {"nothing", {}},
+      {"three notes", {{1.0, 1.5, 60, 80}, {1.7, 2.0, 64, 80}, {3.1, 4.0, 67, 80}}},
+      {"random times, a minute", takes::randomNotes(300, 60, 21)},
+      {"random times, five minutes", takes::randomNotes(1500, 300, 22)},
+  };
+  for (const NoPulseCase& c : cases) {
+    const Grid grid = findGrid(c.notes);
+    EXPECT_FALSE(grid.pulse) << c.name;
+    EXPECT_EQ(grid.numerator, 4) << c.name;
+    double end = 0;
+    for (const PlayedNote& n : c.notes)
+      end = std::max(end, n.end);
+    EXPECT_GE(grid.beats.back(), end) << c.name;
+    EXPECT_NO_THROW(TempoMap(grid, 960)) << c.name;
+  }
+}
+
+// Every message must play within 1 ms (and half a tick) of its second, wherever it falls: before
+// the first beat, in the pickup, after the last note; and the bar lines the file's time
+// signatures draw must fall on the grid's downbeats.
+class WrittenMap : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(WrittenMap, PlacesEveryNoteWithinAMillisecondAndBarsOnDownbeats) {
+  const takes::Take take = takes::makeTake(kindNamed(GetParam()), 5);
+  const Grid grid = findGrid(take.notes);
+  for (uint16_t ppq : {960, 480}) {
+    const TempoMap map(grid, ppq);
+    std::vector<double> times = {0.0, 1e-4, grid.beats.back() + 3};
+    for (const PlayedNote& n : take.notes)
+      times.insert(times.end(), {n.start, n.end});
+    for (double t : times) {
+      const uint64_t tick = map.tickAt(t);
+      const double back = map.secondsAt(tick);
+      ASSERT_LE(std::abs(back - t), 0.001) << t << " s at ppq " << ppq;
+      // Half a tick of the tempo it was placed in: the tick before or after a tempo change.
+      const double tickBefore = tick > 0 ? back - map.secondsAt(tick - 1) : 0;
+      const double tickAfter = map.secondsAt(tick + 1) - back;
+      ASSERT_LE(std::abs(back - t), 0.5001 * std::max(tickBefore, tickAfter)) << t;
+    }
+    const MeterChange& meter = map.meters().back();
+    const uint64_t bar = uint64_t(meter.numerator) * 4 * ppq / uint64_t(meter.denominator);
+    ASSERT_EQ(meter.tick,
+              map.meters().size() == 1 ? 0 : map.tickAt(grid.beats[grid.firstDownbeat]));
+    for (double t : takes::barLines(grid)) {
+      const uint64_t tick = map.tickAt(t);
+      const uint64_t into = (tick - meter.tick) % bar;
+      EXPECT_TRUE(into <= 1 || into >= bar - 1) << "bar line at " << t << " s";
+    }
+    for (size_t k = 1; k < map.tempos().size(); ++k)
+      EXPECT_GT(map.tempos()[k].tick, map.tempos()[k - 1].tick);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, WrittenMap,
+                         ::testing::Values("march 4/4 100", "chorale 3/4 72", "barcarolle 6/8 60",
+                                           "ritardando waltz 3/4 160-100"));
+
+TEST(WrittenMap, APickupIsAShortBarOfItsOwn) {
+  // Beats every 0.5 s from -0.2 s; bars of 3 from the beat at 0.8 s: the take opens with 0.6 of a
+  // beat (rounded to 2 sixteenths, an eighth), then one whole beat before the first bar line.
+  Grid grid;
+  grid.pulse = true;
+  for (int k = 0; k < 12; ++k)
+    grid.beats.push_back(-0.2 + 0.5 * k);
+  grid.numerator = 3;
+  grid.denominator = 4;
+  grid.firstDownbeat = 2;
+  const TempoMap map(grid, 960);
+  ASSERT_EQ(map.meters().size(), 2u);
+  EXPECT_EQ(map.meters()[0].tick, 0u);
+  EXPECT_EQ(map.meters()[0].numerator, 3);
+  EXPECT_EQ(map.meters()[0].denominator, 8);
+  EXPECT_EQ(map.meters()[1].tick, 480u + 960u);
+  EXPECT_EQ(map.tickAt(0.8), 1440u);
+}
+
+} // namespace
+} // namespace quorb
