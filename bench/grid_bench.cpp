@@ -144,14 +144,14 @@ void gridDev(const std::string& folder, bool verbose) {
       s->meterRight += found == meter;
     }
     if (verbose)
-      std::printf("  %c %-46s beat F %.3f  bar F %.3f  level %.2f  meter %s found %s  conf %.2f%s\n",
-                  "AB"[(index - 1) % 2], midi.stem().string().substr(0, 46).c_str(), beatF, barF,
-                  level, meter.c_str(), found.c_str(), grid.confidence,
-                  grid.pulse ? "" : "  no pulse");
+      std::printf(
+          "  %c %-46s beat F %.3f  bar F %.3f  level %.2f  meter %s found %s  conf %.2f%s\n",
+          "AB"[(index - 1) % 2], midi.stem().string().substr(0, 46).c_str(), beatF, barF, level,
+          meter.c_str(), found.c_str(), grid.confidence, grid.pulse ? "" : "  no pulse");
   }
-  const std::pair<const char*, const Scores*> parts[] = {
-      {"mean, grid-dev (expressive)", &all}, {"  half A (even places)", &half[0]},
-      {"  half B (odd places)", &half[1]}};
+  const std::pair<const char*, const Scores*> parts[] = {{"mean, grid-dev (expressive)", &all},
+                                                         {"  half A (even places)", &half[0]},
+                                                         {"  half B (odd places)", &half[1]}};
   for (const auto& [name, s] : parts) {
     s->print(name);
     std::printf("%34s beat F >= 0.8: %d, bar F >= 0.6: %d, at the annotated level: %d, meter as "
