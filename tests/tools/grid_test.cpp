@@ -44,6 +44,7 @@ TEST_P(SyntheticTake, BeatsBarsTempoAndMeterAsPlayed) {
 INSTANTIATE_TEST_SUITE_P(
     Kinds, SyntheticTake,
     ::testing::Values(Expect{"march 4/4 100", false}, Expect{"march 4/4 60", false},
+                      Expect{"march 4/4 180", false}, Expect{"waltz 3/4 150", true},
                       Expect{"polka 2/4 120", false}, Expect{"waltz 3/4 90", true},
                       Expect{"barcarolle 6/8 60", true}, Expect{"barcarolle 6/8 100", true},
                       Expect{"alberti 4/4 80", false}, Expect{"chorale 3/4 72", true},
@@ -52,23 +53,6 @@ INSTANTIATE_TEST_SUITE_P(
                       Expect{"ritardando waltz 3/4 160-100", true},
                       Expect{"ritardando barcarolle 6/8 80-55", true},
                       Expect{"accelerando alberti 4/4 70-110", false}));
-
-// Above 140 BPM a listener may count half as fast, or a bar of a fast waltz as one beat; the
-// grid may too, but its beats must still fall on played beats.
-TEST(FastTake, BeatsFallOnPlayedBeatsAtSomeLevel) {
-  for (const char* name : {"march 4/4 180", "waltz 3/4 150"}) {
-    const takes::Take take = takes::makeTake(kindNamed(name), 11);
-    const Grid grid = findGrid(take.notes);
-    std::vector<double> inside;
-    for (double t : grid.beats)
-      if (t >= take.beats.front() && t <= take.beats.back()) inside.push_back(t);
-    size_t on = 0;
-    for (double t : inside)
-      for (double b : take.beats)
-        on += std::abs(t - b) <= 0.07;
-    EXPECT_GE(double(on), 0.97 * double(inside.size())) << name;
-  }
-}
 
 TEST(KnownTempo, BeatsAreEvenAndInPhase) {
   const takes::Take take = takes::makeTake(kindNamed("march 4/4 100"), 3);
@@ -94,6 +78,7 @@ struct NoPulseCase {
   std::vector<PlayedNote> notes;
 };
 
+// Too few notes have no pulse; random times get a grid, but one that says it is unsure.
 TEST(NoPulse, IsSaidAndTheGridStillCoversTheTake) {
   const std::vector<NoPulseCase> cases = {
       {"nothing", {}},
@@ -103,8 +88,11 @@ TEST(NoPulse, IsSaidAndTheGridStillCoversTheTake) {
   };
   for (const NoPulseCase& c : cases) {
     const Grid grid = findGrid(c.notes);
-    EXPECT_FALSE(grid.pulse) << c.name;
-    EXPECT_EQ(grid.numerator, 4) << c.name;
+    if (c.notes.size() < 8) {
+      EXPECT_FALSE(grid.pulse) << c.name;
+      EXPECT_EQ(grid.numerator, 4) << c.name;
+    }
+    EXPECT_LT(grid.confidence, 0.2) << c.name;
     double end = 0;
     for (const PlayedNote& n : c.notes)
       end = std::max(end, n.end);

@@ -20,6 +20,8 @@ constexpr int REACH = 3;        // period steps a beat may change from the one b
 constexpr double CHANGE = 60;     // per beat, times (log of the period ratio to the last beat)^2
 constexpr double DRIFT = 2;       // per beat, times (log of the period ratio to the induced one)^2
 constexpr double BEAT_COST = 0.1; // per beat, so that beats where nothing is played cost
+// The fastest beat counted when it is the surface pulse (200 BPM).
+constexpr double FASTEST_SURFACE = 0.3;
 
 // Onset weight spread over neighbouring frames: a beat a frame or three off still counts.
 std::vector<float> strength(const std::vector<Onset>& onsets, double origin, size_t frames) {
@@ -119,6 +121,41 @@ std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pu
   }
   std::reverse(beats.begin(), beats.end());
   return beats;
+}
+
+std::vector<double> surfaceLevel(const std::vector<Onset>& onsets,
+                                 const std::vector<double>& beats) {
+  // How many beats and how many halfway points have an onset, and the onset weight that falls
+  // anywhere else in the beat.
+  std::vector<char> onBeat(beats.size(), 0), halfway(beats.size(), 0);
+  double placed = 0, other = 0;
+  size_t k = 0;
+  for (const Onset& o : onsets) {
+    while (k + 1 < beats.size() && beats[k + 1] <= o.time)
+      ++k;
+    if (k + 1 >= beats.size() || o.time < beats[k]) continue;
+    const double period = beats[k + 1] - beats[k];
+    const double phase = (o.time - beats[k]) / period,
+                 near = std::min(0.07, 0.15 * period) / period;
+    if (phase <= near)
+      onBeat[k] = 1, placed += o.weight;
+    else if (phase >= 1 - near)
+      onBeat[k + 1] = 1, placed += o.weight;
+    else if (std::abs(phase - 0.5) <= near)
+      halfway[k] = 1, placed += o.weight;
+    else
+      other += o.weight;
+  }
+  const double beatsPlayed = double(std::count(onBeat.begin(), onBeat.end(), 1));
+  const double halvesPlayed = double(std::count(halfway.begin(), halfway.end(), 1));
+  const double mean = (beats.back() - beats.front()) / double(beats.size() - 1);
+  if (mean / 2 < FASTEST_SURFACE || halvesPlayed < 0.75 * beatsPlayed || other > 0.1 * placed)
+    return beats;
+  std::vector<double> split;
+  for (size_t i = 0; i + 1 < beats.size(); ++i)
+    split.insert(split.end(), {beats[i], (beats[i] + beats[i + 1]) / 2});
+  split.push_back(beats.back());
+  return split;
 }
 
 std::vector<double> fixedBeats(const std::vector<Onset>& onsets, double period) {

@@ -51,6 +51,11 @@ std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pu
 // Beats at exactly `period` seconds apart, in the phase the onsets fit best.
 std::vector<double> fixedBeats(const std::vector<Onset>& onsets, double period);
 
+// The beats, or twice as many when the onsets between them fall only halfway and nothing
+// divides the halves: then the half is the surface pulse, and a listener counts it.
+std::vector<double> surfaceLevel(const std::vector<Onset>& onsets,
+                                 const std::vector<double>& beats);
+
 struct Meter {
   int numerator = 4;
   int denominator = 4;
