@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
@@ -53,6 +54,44 @@ INSTANTIATE_TEST_SUITE_P(
                       Expect{"ritardando waltz 3/4 160-100", true},
                       Expect{"ritardando barcarolle 6/8 80-55", true},
                       Expect{"accelerando alberti 4/4 70-110", false}));
+
+// Two takes of one kind played one after the other with a bar of another length between them,
+// as when a player adds or drops a beat: the bar lines must follow the second take too.
+struct Joined {
+  const char* kind;
+  int joiningBeats; // the length of the bar between the takes, in counted beats, more than the
+                    // second take's pickup
+};
+
+class JoinedTakes : public ::testing::TestWithParam<Joined> {};
+
+TEST_P(JoinedTakes, BarLinesFollowTheBarThatChangedLength) {
+  const takes::TakeKind& kind = kindNamed(GetParam().kind);
+  const takes::Take a = takes::makeTake(kind, 11), b = takes::makeTake(kind, 12);
+  const double period = 60 / kind.bpmFrom;
+  const double shift = a.beats.back() + GetParam().joiningBeats * period - b.downbeats.front();
+  takes::Take both = a;
+  for (int k = 1; k < GetParam().joiningBeats - kind.pickup; ++k)
+    both.beats.push_back(a.beats.back() + k * period);
+  for (PlayedNote n : b.notes) {
+    n.start += shift;
+    n.end += shift;
+    both.notes.push_back(n);
+  }
+  for (double t : b.beats)
+    both.beats.push_back(t + shift);
+  for (double t : b.downbeats)
+    both.downbeats.push_back(t + shift);
+  const Grid grid = findGrid(both.notes);
+  EXPECT_GE(takes::fMeasure(grid.beats, both.beats), 0.97);
+  EXPECT_GE(takes::fMeasure(takes::barLines(grid), both.downbeats), 0.90);
+  EXPECT_NO_THROW(TempoMap(grid, 960));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, JoinedTakes,
+                         ::testing::Values(Joined{"waltz 3/4 90", 2}, Joined{"chorale 3/4 72", 4},
+                                           Joined{"march 4/4 100", 3},
+                                           Joined{"alberti 4/4 80", 5}));
 
 TEST(KnownTempo, BeatsAreEvenAndInPhase) {
   const takes::Take take = takes::makeTake(kindNamed("march 4/4 100"), 3);
@@ -123,14 +162,22 @@ TEST_P(WrittenMap, PlacesEveryNoteWithinAMillisecondAndBarsOnDownbeats) {
       const double tickAfter = map.secondsAt(tick + 1) - back;
       ASSERT_LE(std::abs(back - t), 0.5001 * std::max(tickBefore, tickAfter)) << t;
     }
-    const MeterChange& meter = map.meters().back();
-    const uint64_t bar = uint64_t(meter.numerator) * 4 * ppq / uint64_t(meter.denominator);
-    ASSERT_EQ(meter.tick,
-              map.meters().size() == 1 ? 0 : map.tickAt(grid.beats[grid.firstDownbeat]));
-    for (double t : takes::barLines(grid)) {
+    // The bar lines the written signatures draw, up to the last one the grid has.
+    const std::vector<double> lines = takes::barLines(grid);
+    const uint64_t last = map.tickAt(lines.back());
+    std::vector<uint64_t> drawn;
+    for (size_t i = 0; i < map.meters().size(); ++i) {
+      const MeterChange& m = map.meters()[i];
+      const uint64_t until = i + 1 < map.meters().size() ? map.meters()[i + 1].tick : last + 1;
+      const uint64_t bar = uint64_t(m.numerator) * 4 * ppq / uint64_t(m.denominator);
+      for (uint64_t t = m.tick; t < until; t += bar)
+        drawn.push_back(t);
+    }
+    for (double t : lines) {
       const uint64_t tick = map.tickAt(t);
-      const uint64_t into = (tick - meter.tick) % bar;
-      EXPECT_TRUE(into <= 1 || into >= bar - 1) << "bar line at " << t << " s";
+      const auto near =
+          std::lower_bound(drawn.begin(), drawn.end(), tick - std::min<uint64_t>(tick, 1));
+      EXPECT_TRUE(near != drawn.end() && *near <= tick + 1) << "bar line at " << t << " s";
     }
     for (size_t k = 1; k < map.tempos().size(); ++k)
       EXPECT_GT(map.tempos()[k].tick, map.tempos()[k - 1].tick);
@@ -158,6 +205,26 @@ TEST(WrittenMap, APickupIsAShortBarOfItsOwn) {
   EXPECT_EQ(map.meters()[0].denominator, 8);
   EXPECT_EQ(map.meters()[1].tick, 480u + 960u);
   EXPECT_EQ(map.tickAt(0.8), 1440u);
+}
+
+TEST(WrittenMap, ABarThatGainedOrLostABeatHasItsOwnSignature) {
+  // Beats every 0.5 s from 0 in 3/4; the second bar lost a beat, the fourth gained one.
+  Grid grid;
+  grid.pulse = true;
+  for (int k = 0; k < 18; ++k)
+    grid.beats.push_back(0.5 * k);
+  grid.numerator = 3;
+  grid.denominator = 4;
+  grid.downbeats = {0, 3, 5, 8, 12, 15};
+  const TempoMap map(grid, 960);
+  const std::vector<MeterChange> expected = {
+      {0, 3, 4}, {2880, 2, 4}, {4800, 3, 4}, {7680, 4, 4}, {11520, 3, 4}};
+  ASSERT_EQ(map.meters().size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(map.meters()[i].tick, expected[i].tick) << i;
+    EXPECT_EQ(map.meters()[i].numerator, expected[i].numerator) << i;
+    EXPECT_EQ(map.meters()[i].denominator, expected[i].denominator) << i;
+  }
 }
 
 } // namespace

@@ -35,7 +35,11 @@ struct Grid {
   int numerator = 4;
   int denominator = 4;
   size_t firstDownbeat = 0; // index in beats of the first bar line at or after second 0
-  double confidence = 0;    // 0..1
+  // Indices in beats of every bar line from firstDownbeat on, increasing. A bar is
+  // beatsPerBar(numerator, denominator) beats long except where the count gained or lost a beat
+  // against the music; then one bar is shorter or longer. Empty: every bar is that long.
+  std::vector<size_t> downbeats;
+  double confidence = 0; // 0..1
 };
 
 // Counted beats in a bar: numerator / 3 for 6/8, 9/8 and 12/8, else the numerator.

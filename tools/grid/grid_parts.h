@@ -59,7 +59,8 @@ std::vector<double> surfaceLevel(const std::vector<Onset>& onsets,
 struct Meter {
   int numerator = 4;
   int denominator = 4;
-  size_t phase = 0; // index of the first bar line among the tracked beats
+  size_t phase = 0;         // index of the first bar line among the tracked beats
+  std::vector<size_t> bars; // indices of every bar line among them, increasing
   double strength = 0;
 };
 

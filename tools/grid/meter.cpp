@@ -6,12 +6,17 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 
 namespace quorb::grid {
 
 namespace {
 
 using Chroma = std::array<double, 12>;
+
+// A change of phase must be earned by about this many bars whose first beats stand out as much
+// as the take's do on average.
+constexpr double JUMP_BARS = 8;
 
 double distance(const Chroma& a, const Chroma& b) {
   double ab = 0, aa = 0, bb = 0;
@@ -97,6 +102,48 @@ bool dividesInThree(const std::vector<Onset>& onsets, const std::vector<double>&
   return three > 1.5 * two && three > 0.1 * total;
 }
 
+// The first beat of every bar, from the position in the bar tracked beat by beat (Viterbi): a
+// beat advances the position by one; any other position costs `jump`, so that a beat missed or
+// added by the tracker shifts the bars from there on instead of leaving them out of phase for
+// the rest of the take. A first beat earns its accent's excess over the mean, the others its
+// share of the deficit.
+std::vector<size_t> barStarts(const std::vector<double>& accent, double mean, int m, double jump) {
+  const size_t n = accent.size(), states = size_t(m);
+  if (m == 1) {
+    std::vector<size_t> every(n);
+    for (size_t k = 0; k < n; ++k)
+      every[k] = k;
+    return every;
+  }
+  std::vector<double> score(states, 0.0), next(states);
+  std::vector<uint8_t> from(n * states, 0);
+  auto earned = [&](size_t k, size_t p) {
+    const double z = accent[k] - mean;
+    return p == 0 ? z : -z / double(m - 1);
+  };
+  for (size_t p = 0; p < states; ++p)
+    score[p] = earned(0, p);
+  for (size_t k = 1; k < n; ++k) {
+    // The best position to jump from, whatever the next one is.
+    const size_t top = size_t(std::max_element(score.begin(), score.end()) - score.begin());
+    for (size_t p = 0; p < states; ++p) {
+      const size_t before = (p + states - 1) % states;
+      const bool stay = score[before] >= score[top] - jump;
+      next[p] = (stay ? score[before] : score[top] - jump) + earned(k, p);
+      from[k * states + p] = uint8_t(stay ? before : top);
+    }
+    score.swap(next);
+  }
+  size_t p = size_t(std::max_element(score.begin(), score.end()) - score.begin());
+  std::vector<size_t> starts;
+  for (size_t k = n; k-- > 0;) {
+    if (p == 0) starts.push_back(k);
+    p = from[k * states + p];
+  }
+  std::reverse(starts.begin(), starts.end());
+  return starts;
+}
+
 } // namespace
 
 Meter findMeter(const std::vector<PlayedNote>& sorted, const std::vector<Onset>& onsets,
@@ -142,6 +189,9 @@ Meter findMeter(const std::vector<PlayedNote>& sorted, const std::vector<Onset>&
     best = contrast(bestBar, int(meter.phase));
   }
   meter.strength = std::max(0.0, best);
+  meter.bars = barStarts(accent, mean, bestBar, JUMP_BARS * std::max(best, 0.05));
+  if (meter.bars.empty()) meter.bars.push_back(meter.phase);
+  meter.phase = meter.bars.front();
   if (numerator > 0) {
     meter.numerator = numerator;
     meter.denominator = denominator;

@@ -245,6 +245,11 @@ double fMeasure(const std::vector<double>& found, const std::vector<double>& tru
 
 std::vector<double> barLines(const Grid& grid) {
   std::vector<double> bars;
+  if (!grid.downbeats.empty()) {
+    for (size_t k : grid.downbeats)
+      bars.push_back(grid.beats[k]);
+    return bars;
+  }
   const size_t bar = size_t(beatsPerBar(grid.numerator, grid.denominator));
   for (size_t k = grid.firstDownbeat; k < grid.beats.size(); k += bar)
     bars.push_back(grid.beats[k]);

@@ -52,7 +52,7 @@ std::vector<PlayedNote> randomNotes(size_t count, double seconds, uint32_t seed)
 double fMeasure(const std::vector<double>& found, const std::vector<double>& truth,
                 double tolerance = 0.07);
 
-// The grid's bar lines: its beats from firstDownbeat on, a bar apart.
+// The grid's bar lines: its downbeats, or its beats from firstDownbeat on, a bar apart.
 std::vector<double> barLines(const Grid& grid);
 
 // Median over the truth's beat intervals of the relative difference between the found grid's

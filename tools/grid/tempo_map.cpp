@@ -54,18 +54,34 @@ TempoMap::TempoMap(const Grid& grid, uint16_t ppq) : ppq_(ppq) {
   }
 
   const int bar = beatsPerBar(grid.numerator, grid.denominator);
-  const uint64_t downbeat = grid.firstDownbeat == 0 ? 0 : tickOf(grid.firstDownbeat);
-  int pickup = grid.firstDownbeat == 0 ? 0 : lead + int(grid.firstDownbeat - 1) * sixteenthsPerBeat;
-  if (pickup > 0 && pickup < bar * sixteenthsPerBeat) {
-    // The short bar before the first downbeat, in the largest unit that counts it whole, but
-    // no larger than the meter's own.
+  // A bar of `sixteenths`, in the largest unit that counts it whole, but no larger than the
+  // meter's own.
+  auto meterOf = [&](uint64_t at, int sixteenths) {
     int denominator = 16;
-    while (pickup % 2 == 0 && denominator > grid.denominator)
-      pickup /= 2, denominator /= 2;
-    meters_.push_back({0, pickup, denominator});
+    while (sixteenths % 2 == 0 && denominator > grid.denominator)
+      sixteenths /= 2, denominator /= 2;
+    return MeterChange{at, sixteenths, denominator};
+  };
+  const uint64_t downbeat = grid.firstDownbeat == 0 ? 0 : tickOf(grid.firstDownbeat);
+  const int pickup =
+      grid.firstDownbeat == 0 ? 0 : lead + int(grid.firstDownbeat - 1) * sixteenthsPerBeat;
+  if (pickup > 0 && pickup < bar * sixteenthsPerBeat) {
+    // The short bar before the first downbeat.
+    meters_.push_back(meterOf(0, pickup));
     meters_.push_back({downbeat, grid.numerator, grid.denominator});
   } else {
     meters_.push_back({0, grid.numerator, grid.denominator});
+  }
+  // A bar that gained or lost a beat is written with its own signature, and the meter resumes
+  // at the next bar line.
+  for (size_t i = 0; i + 1 < grid.downbeats.size(); ++i) {
+    const size_t beats = grid.downbeats[i + 1] - grid.downbeats[i];
+    if (beats == size_t(bar)) continue;
+    const uint64_t at = grid.downbeats[i] == 0 ? 0 : tickOf(grid.downbeats[i]);
+    const MeterChange own = meterOf(at, int(beats) * sixteenthsPerBeat);
+    if (meters_.back().tick == own.tick) meters_.pop_back();
+    meters_.push_back(own);
+    meters_.push_back({tickOf(grid.downbeats[i + 1]), grid.numerator, grid.denominator});
   }
 }
 
