@@ -20,9 +20,9 @@
 //    When every beat is halved by an onset and nothing divides the halves, the halves are the
 //    pulse a listener counts (a fast march in plain quarters), down to 0.3 s a beat.
 // 4. Meter and bar lines. Each beat gets an accent from the onset weight at it, a new low bass
-//    note, long notes starting at it and a change of harmony (pitch-class profile) from the beat
-//    before; bars of 2, 3 and 4 beats are scored at every phase by how much their first beats
-//    stand out, four only when the third beat is weaker than the first (Temperley 2001;
+//    note, long notes starting at it (counting twice) and a change of harmony (pitch-class profile)
+//    from the beat before; bars of 2, 3 and 4 beats are scored at every phase by how much their
+//    first beats stand out, four only when the third beat is weaker than the first (Temperley 2001;
 //    Grohganz, Clausen and Mueller 2014). Onsets at thirds of the beat rather than at halves make
 //    the meter compound: 6/8, 9/8 or 12/8 with the dotted quarter counted. The bar lines then
 //    follow the position in the bar beat by beat (Viterbi), a change of phase paying what about
