@@ -30,10 +30,11 @@ demo: deps
 	@echo "Built build/win32/library/QUORB_REC_M.sem (and build/native/library/QUORB_REC_M.so);"
 	@echo "recorded $(DEMO)/demo.quorb and wrote $(DEMO)/demo.mid."
 
-# The README's picture, docs/demo-take.png: the demo phrase recorded twice into one file through
-# the module, the first take with a pause and then cut by a full disk (the first 3 bytes of a
-# record, as a torn write leaves them), drawn by quorb view; its page's <svg> element, which
-# stands on lines of its own, rendered by rsvg-convert.
+# The README's pictures, rendered by rsvg-convert from the <svg> element of quorb view's page,
+# which stands on lines of its own: docs/demo-take.png, the demo phrase recorded twice into one
+# file through the module, the first take with a pause and then cut by a full disk (the first 3
+# bytes of a record, as a torn write leaves them); docs/grid-take.png, the phrase once, with the
+# beats and bar lines its grid puts in the MIDI file.
 picture: deps
 	cmake --preset native
 	cmake --build --preset native --target QUORB_REC_M quorb quorb-host
@@ -44,6 +45,11 @@ picture: deps
 	$(NATIVE_TOOLS)/quorb/quorb view $(DEMO)/evening.quorb $(DEMO)/evening.html --rate 44100
 	sed -n '/^<svg /,/^<\/svg>$$/p' $(DEMO)/evening.html > $(DEMO)/evening.svg
 	rsvg-convert $(DEMO)/evening.svg -o docs/demo-take.png
+	rm -f $(DEMO)/phrase.quorb $(DEMO)/phrase.html
+	$(NATIVE_TOOLS)/stand_in_host/quorb-host record tools/demo/phrase.mid $(DEMO)/phrase.quorb
+	$(NATIVE_TOOLS)/quorb/quorb view $(DEMO)/phrase.quorb $(DEMO)/phrase.html --rate 44100
+	sed -n '/^<svg /,/^<\/svg>$$/p' $(DEMO)/phrase.html > $(DEMO)/phrase.svg
+	rsvg-convert $(DEMO)/phrase.svg -o docs/grid-take.png
 
 # Every test: on Linux (the end-to-end suite also under valgrind), again under AddressSanitizer
 # and UndefinedBehaviorSanitizer, a minute of fuzzing, on 32-bit Windows under Wine, and the
@@ -140,7 +146,11 @@ GRID_DEV ?= ../shared/grid-dev
 
 bench-grid: deps
 	cmake --preset native
-	cmake --build --preset native --target quorb_grid_bench
+	cmake --build --preset native --target quorb quorb-host make_grid_takes quorb_grid_bench
+	$(PYTHON) bench/grid_dev.py --quorb build/native/tools/quorb/quorb \
+	  --host build/native/tools/stand_in_host/quorb-host \
+	  --maker build/native/tests/tools/make_grid_takes --performances $(GRID_DEV) \
+	  --work build/native/bench/grid-dev
 	build/native/bench/quorb_grid_bench $(GRID_DEV)
 
 clean:

@@ -22,11 +22,14 @@ ALLOWED = {
     "tools/common": [],
     "tools/midi": ["tools/common"],
     "tools/recording": ["tools/midi", "tools/common", "contract"],
-    "tools/view": ["tools/recording", "tools/midi", "tools/common", "contract"],
-    "tools/quorb": ["tools/recording", "tools/midi", "tools/view", "tools/common", "contract"],
+    "tools/grid": ["tools/midi", "tools/common"],
+    "tools/view": ["tools/recording", "tools/grid", "tools/midi", "tools/common", "contract"],
+    "tools/quorb": ["tools/recording", "tools/grid", "tools/midi", "tools/view", "tools/common",
+                    "contract"],
     "tools/stand_in_host": [*HOST_SIDE, "tools/midi", "tools/common"],
     "testing": ["tools/stand_in_host", *HOST_SIDE, "tools/midi", "tools/common"],
-    "bench": ["testing", "tools/stand_in_host", *HOST_SIDE, "tools/midi", "tools/common"],
+    "bench": ["testing", "tools/stand_in_host", "tools/grid", *HOST_SIDE, "tools/midi",
+              "tools/common"],
 }
 SOURCE = re.compile(r"\.(h|cpp)$")
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)

@@ -32,6 +32,7 @@ MidiOptions options(double rate, uint16_t ppq = 960, double bpm = 120) {
   o.rate = rate;
   o.ppq = ppq;
   o.bpm = bpm;
+  o.grid.plain = true; // the conversion's mechanics; the grid is tested through the built quorb
   return o;
 }
 

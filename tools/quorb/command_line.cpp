@@ -15,6 +15,16 @@ void addSplit(CLI::App* command, OptionTexts& options, const std::string& help) 
   command->add_flag("--split", options.split, help);
 }
 
+// How a take's time is written: the grid found in the playing, unless told otherwise.
+void addGrid(CLI::App* command, OptionTexts& options) {
+  command->add_option("--tempo", options.tempo, "the tempo played to, if known: bars still found")
+      ->type_name("BPM");
+  command->add_option("--meter", options.meter, "the meter, if known: 2/4, 3/4, 4/4, 6/8...")
+      ->type_name("N/D");
+  command->add_flag("--plain", options.plain,
+                    "a constant 120 BPM (tomidi: --bpm) instead of the grid");
+}
+
 void addFile(CLI::App* command, Request& request) {
   command->add_option("FILE", request.file, "the .quorb file")->required();
 }
@@ -36,6 +46,7 @@ int readCommandLine(int argc, const char* const* argv, Request& request, std::os
       ->type_name("");
   addRate(&app, options, RATE_HELP);
   addSplit(&app, options, "a MIDI file per take: FILE-1.mid, FILE-2.mid...");
+  addGrid(&app, options);
 
   CLI::App* dump = app.add_subcommand("dump", "a line per record, take by take")->ignore_case();
   addFile(dump, request);
@@ -45,6 +56,7 @@ int readCommandLine(int argc, const char* const* argv, Request& request, std::os
       app.add_subcommand("info", "how many takes, how long, any damage")->ignore_case();
   addFile(info, request);
   addRate(info, options, RATE_HELP);
+  addGrid(info, options);
 
   CLI::App* tomidi =
       app.add_subcommand("tomidi", "write a MIDI file: a track per take, or --split, --take N")
@@ -57,9 +69,9 @@ int readCommandLine(int argc, const char* const* argv, Request& request, std::os
   tomidi->add_option("--ppq", options.ppq, "ticks per quarter note")
       ->type_name("N")
       ->capture_default_str();
-  tomidi->add_option("--bpm", options.bpm, "tempo written to the file")
-      ->type_name("BPM")
-      ->capture_default_str();
+  tomidi->add_option("--bpm", options.bpm, "a constant tempo written to the file (--plain)")
+      ->type_name("BPM");
+  addGrid(tomidi, options);
   tomidi->add_option("--take", options.take, "write only this take (from 1) as format 0")
       ->type_name("N");
   tomidi->add_option("--recording", options.take)->group(""); // --take's name before takes
@@ -74,6 +86,7 @@ int readCommandLine(int argc, const char* const* argv, Request& request, std::os
       "the .html page to write, replaced if it is one (default: FILE.html beside FILE, "
       "or the next free name; - for standard output)");
   addRate(view, options, RATE_HELP);
+  addGrid(view, options);
 
   CLI::App* help =
       app.add_subcommand("help", "quorb help format: the file format and its damage rules")

@@ -36,6 +36,11 @@ void convert(const std::string& in, const std::string& named, const Settings& se
     report << "quorb: wrote " << wroteTo(output) << ": format " << formatFor(output.tracks.size())
            << ", " << plural(output.tracks.size(), "track") << '\n';
   }
+  for (const MidiConverter::TakeGridNote& grid : converter.grids)
+    report << "quorb: take " << grid.take << ": " << describe(grid.summary, false) << '\n';
+  if (!settings.split && converter.tracks.size() > 1 && !converter.grids.empty())
+    report << "quorb: the file's tempo map and bar lines follow take " << converter.grids[0].take
+           << "; --split gives each take its own\n";
   if (converter.closedNotes > 0)
     report << "quorb: " << plural(converter.closedNotes, "note")
            << " still held at the end of a take closed there\n";

@@ -15,14 +15,18 @@ namespace quorb {
 struct OptionTexts {
   std::optional<std::string> rate;
   std::string ppq = "960";
-  std::string bpm = "120";
+  std::optional<std::string> bpm; // given: a plain constant tempo
   std::optional<std::string> take;
   bool split = false;
+  std::optional<std::string> tempo; // the grid's known tempo
+  std::optional<std::string> meter; // the grid's given meter, "3/4"
+  bool plain = false;
 };
 
 struct Settings {
   std::optional<double> rate; // as given; commands that need one take DEFAULT_RATE without
-  MidiOptions midi;           // its rate is the rate given or DEFAULT_RATE
+  MidiOptions midi;           // its rate is the rate given or DEFAULT_RATE; midi.grid: how a
+                              // take's time is written, for every command
   uint64_t take = 0;          // from 1; 0 for every take
   bool split = false;
 };

@@ -40,6 +40,7 @@ void MidiConverter::beginTake(uint64_t number) {
   if (!converting_) return;
   events_.clear();
   held_ = HeldNotes();
+  notes_ = NoteCollector();
 }
 
 void MidiConverter::event(const RecordedEvent& recorded) {
@@ -50,17 +51,48 @@ void MidiConverter::event(const RecordedEvent& recorded) {
     return;
   }
   Pending event{
-      fileTick(recorded.placedTicks, options_),
+      recorded.placedTicks,
       {uint8_t(recorded.message), uint8_t(recorded.message >> 8), uint8_t(recorded.message >> 16)},
       size};
   if (size == 2) event.bytes[2] = 0;
   // A Note On for a key that still sounds ends the earlier note there, in the file too, so that
   // every program reading it pairs the notes alike.
   const HeldNotes::Change change = held_.apply(recorded.message);
+  if (!options_.grid.plain)
+    notes_.add(double(recorded.placedTicks) / options_.rate, recorded.message, change);
   if (change.ends && change.starts)
-    events_.push_back({event.tick, {uint8_t(0x80 | change.channel), change.key, 0x40}, 3});
+    events_.push_back({event.ticks, {uint8_t(0x80 | change.channel), change.key, 0x40}, 3});
   events_.push_back(event);
 }
+
+uint64_t MidiConverter::tickOf(uint64_t ticks) const {
+  return map_ ? map_->tickAt(double(ticks) / options_.rate) : fileTick(ticks, options_);
+}
+
+namespace {
+
+// The map's Set Tempo and Time Signature events, in tick order.
+std::vector<std::pair<uint64_t, std::vector<uint8_t>>> mapEvents(const TempoMap& map) {
+  std::vector<std::pair<uint64_t, std::vector<uint8_t>>> out;
+  for (const MeterChange& meter : map.meters()) {
+    uint8_t power = 0;
+    while ((1 << power) < meter.denominator)
+      ++power;
+    // MIDI clocks per metronome click: a quarter, or a dotted quarter in compound meters.
+    const uint8_t clocks = meter.denominator == 8 && meter.numerator % 3 == 0 ? 36 : 24;
+    out.push_back({meter.tick, {0xFF, 0x58, 0x04, uint8_t(meter.numerator), power, clocks, 8}});
+  }
+  for (const TempoChange& tempo : map.tempos()) {
+    const uint32_t us = tempo.microsPerQuarter;
+    out.push_back(
+        {tempo.tick, {0xFF, 0x51, 0x03, uint8_t(us >> 16), uint8_t(us >> 8), uint8_t(us)}});
+  }
+  std::stable_sort(out.begin(), out.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  return out;
+}
+
+} // namespace
 
 void MidiConverter::endTake() {
   if (!converting_) return;
@@ -68,22 +100,45 @@ void MidiConverter::endTake() {
   // Placed ticks are in order already except in files that break the recorder's rules twice
   // over; the stable sort keeps the writer's contract either way.
   std::stable_sort(events_.begin(), events_.end(),
-                   [](const Pending& a, const Pending& b) { return a.tick < b.tick; });
+                   [](const Pending& a, const Pending& b) { return a.ticks < b.ticks; });
+  const bool carriesMap = tempoInEachTrack_ || tracks.empty();
+  if (!options_.grid.plain && (carriesMap || !map_)) {
+    const double end = events_.empty() ? 0 : double(events_.back().ticks) / options_.rate;
+    const Grid grid = takeGrid(notes_.finish(end), options_.grid);
+    map_.emplace(grid, options_.ppq);
+    grids.push_back({number_, summarize(grid, false, end)});
+  }
+  notes_ = NoteCollector();
   TrackEncoder track;
   const std::string name = "Take " + std::to_string(number_);
   std::vector<uint8_t> meta = {0xFF, 0x03, uint8_t(name.size())};
   meta.insert(meta.end(), name.begin(), name.end());
   track.add(0, meta);
-  if (tempoInEachTrack_ || tracks.empty())
-    track.add(0, {0xFF, 0x51, 0x03, uint8_t(tempo_ >> 16), uint8_t(tempo_ >> 8), uint8_t(tempo_)});
-  for (const Pending& event : events_)
-    track.add(event.tick, event.bytes, event.size);
-  const uint64_t end = events_.empty() ? 0 : events_.back().tick;
+  std::vector<std::pair<uint64_t, std::vector<uint8_t>>> metas;
+  if (carriesMap && map_)
+    metas = mapEvents(*map_);
+  else if (carriesMap)
+    metas.push_back(
+        {0, {0xFF, 0x51, 0x03, uint8_t(tempo_ >> 16), uint8_t(tempo_ >> 8), uint8_t(tempo_)}});
+  // The map's events and the take's messages merged by tick, the map's first at a tick.
+  size_t nextMeta = 0;
+  uint64_t end = 0;
+  for (const Pending& event : events_) {
+    const uint64_t tick = tickOf(event.ticks);
+    for (; nextMeta < metas.size() && metas[nextMeta].first <= tick; ++nextMeta)
+      track.add(metas[nextMeta].first, metas[nextMeta].second);
+    track.add(tick, event.bytes, event.size);
+    end = tick;
+  }
   held_.endAll([&](uint8_t channel, uint8_t key) {
     const uint8_t off[] = {uint8_t(0x80 | channel), key, 0x40};
     track.add(end, off, sizeof off);
     ++closedNotes;
   });
+  // The whole map, its last beats past the last message included: the other takes' tracks of
+  // the file are placed through it.
+  for (; nextMeta < metas.size(); ++nextMeta)
+    track.add(metas[nextMeta].first, metas[nextMeta].second);
   track.end();
   fillerEvents += track.fillers();
   events_ = std::vector<Pending>(); // give the memory back before the next take

@@ -4,8 +4,10 @@
 #include "message.h"
 #include "recording.h"
 #include "smf_writer.h"
+#include "take_grid.h"
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace quorb {
@@ -13,7 +15,9 @@ namespace quorb {
 struct MidiOptions {
   double rate = 0;    // host clock ticks per second, > 0
   uint16_t ppq = 960; // 1 to 32767
-  double bpm = 120;   // written as whole microseconds per quarter note, 1 to 0xFFFFFF
+  double bpm = 120;   // the plain tempo: whole microseconds per quarter note, 1 to 0xFFFFFF
+  // The grid found in the playing, by default; grid.plain: today's constant tempo at `bpm`.
+  GridSettings grid;
 };
 
 // Microseconds per quarter note for options.bpm; throws std::invalid_argument when out of range.
@@ -25,9 +29,16 @@ uint32_t tempoMicros(const MidiOptions& options);
 uint64_t fileTick(uint64_t ticks, const MidiOptions& options);
 
 // One MIDI track per take, built as a reading streams by. A track holds the take's
-// name ("Take N"), the tempo when asked for, its channel messages at their placed ticks,
-// Note Offs for notes still held at its end, and End-of-Track. Only the track being built holds
-// its events (16 bytes each); finished tracks keep their encoded bytes.
+// name ("Take N"), the tempo map when asked for, its channel messages at their placed ticks,
+// Note Offs for notes still held at its end, and End-of-Track. Only the take being built holds
+// its events (16 bytes each) and its notes (24 bytes each); finished tracks keep their encoded
+// bytes.
+//
+// The tempo map is the grid found in a take's playing (take_grid.h): a Set Tempo at its beats
+// and its time signatures, through which every message keeps its recorded second to within half
+// a tick. A file of several tracks has one map, the first converted take's; with
+// tempoInEachTrack each take has its own. With options.grid.plain the map is one constant tempo,
+// as it always was.
 class MidiConverter : public RecordingSink {
 public:
   struct Track {
@@ -36,7 +47,7 @@ public:
   };
 
   // Checks the options (std::invalid_argument). `only`: convert just that take (from 1),
-  // 0 for all. The first track carries the tempo, or every track with `tempoInEachTrack`.
+  // 0 for all. The first track carries the tempo map, or every track with `tempoInEachTrack`.
   explicit MidiConverter(const MidiOptions& options, uint64_t only = 0,
                          bool tempoInEachTrack = false);
 
@@ -51,13 +62,20 @@ public:
   uint64_t skippedRecords = 0; // not a channel message with valid data bytes
   uint64_t closedNotes = 0;    // Note Offs added for notes held at a take's end
   uint64_t fillerEvents = 0;   // carrying gaps longer than one delta time
+  // Each grid written, with the number of the take it was found in.
+  struct TakeGridNote {
+    uint64_t take;
+    GridSummary summary;
+  };
+  std::vector<TakeGridNote> grids;
 
 private:
   struct Pending {
-    uint64_t tick;
+    uint64_t ticks; // the recording's, placed
     uint8_t bytes[3];
     uint8_t size;
   };
+  uint64_t tickOf(uint64_t ticks) const; // in the file, through the map or the plain tempo
   MidiOptions options_;
   uint32_t tempo_;
   uint64_t only_;
@@ -66,6 +84,8 @@ private:
   uint64_t number_ = 0;
   std::vector<Pending> events_;
   HeldNotes held_;
+  NoteCollector notes_;
+  std::optional<TempoMap> map_; // the grid's, once found; none when plain
 };
 
 // A whole conversion at once: for tests and small inputs.

@@ -17,6 +17,7 @@ void view(const std::string& in, const std::string& named, const Settings& setti
   ViewOptions options;
   options.rate = settings.midi.rate;
   options.title = textOf(pathOf(in).filename());
+  options.grid = settings.midi.grid;
   PianoRoll roll(options);
   const ReadTotals totals = readChecked(in, readWholeFile(in, "recording"), roll);
   if (totals.channelMessages == 0) throw FileError(in + ": holds no messages: nothing written");

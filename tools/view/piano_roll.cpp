@@ -118,6 +118,7 @@ void PianoRoll::event(const RecordedEvent& event) {
 }
 
 void PianoRoll::endTake() {
+  findMusicGrid();
   placeWarningsBefore(UINT64_MAX, end_);
   held_.endAll([&](uint8_t channel, uint8_t key) {
     Note& note = notes_[size_t(noteAt_[channel][key])];
@@ -130,6 +131,34 @@ void PianoRoll::endTake() {
       pedal_.push_back({uint64_t(pedalFrom_[channel]), end_, uint8_t(channel)});
   }
   drawTake();
+}
+
+void PianoRoll::findMusicGrid() {
+  beatMarks_.clear();
+  gridText_.clear();
+  std::vector<PlayedNote> played;
+  played.reserve(notes_.size());
+  for (const Note& note : notes_)
+    played.push_back({double(note.on) / options_.rate, double(note.off) / options_.rate, note.key,
+                      note.velocity});
+  const double end = double(end_) / options_.rate;
+  const Grid grid = takeGrid(played, options_.grid);
+  const bool plain = options_.grid.plain;
+  gridText_ = describe(summarize(grid, plain, end), plain);
+  if (!grid.pulse && !plain) return; // nothing found: no beats to draw
+  std::vector<size_t> bars = grid.downbeats;
+  if (bars.empty())
+    for (size_t at = grid.firstDownbeat; at < grid.beats.size();
+         at += size_t(beatsPerBar(grid.numerator, grid.denominator)))
+      bars.push_back(at);
+  size_t nextBar = 0;
+  for (size_t k = 0; k < grid.beats.size(); ++k) {
+    const bool bar = nextBar < bars.size() && bars[nextBar] == k;
+    if (bar) ++nextBar;
+    if (grid.beats[k] < 0 || grid.beats[k] > end) continue;
+    beatMarks_.push_back(
+        {uint64_t(std::llround(grid.beats[k] * options_.rate)), bar ? uint64_t(nextBar) : 0});
+  }
 }
 
 void PianoRoll::write(std::ostream& page) {

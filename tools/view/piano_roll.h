@@ -17,6 +17,7 @@
 
 #include "message.h"
 #include "recording.h"
+#include "take_grid.h"
 
 #include <cstdint>
 #include <ostream>
@@ -28,6 +29,7 @@ namespace quorb {
 struct ViewOptions {
   double rate = 44100; // host clock ticks per second, > 0
   std::string title;   // the picture's first line, e.g. the file's name (UTF-8)
+  GridSettings grid;   // the beats and bar lines drawn: the grid tomidi writes
 };
 
 // The layout, in pixels. Fixed so that a picture can be checked at known places: with x and y
@@ -105,6 +107,7 @@ private:
   };
 
   void placeWarningsBefore(uint64_t offset, uint64_t ticks);
+  void findMusicGrid(); // of the take just read, as tomidi finds it
   void addMark(uint64_t ticks, bool pause, std::string text);
 
   // The section of the take just read, part by part into body_.
@@ -114,6 +117,7 @@ private:
   void drawHeading(const Section& at);
   void drawKeyboard(const Section& at);
   void drawTimeGrid(const Section& at);
+  void drawMusicGrid(const Section& at); // the take's beats and numbered bar lines
   void drawLanes(const Section& at);
   void drawNotes(const Section& at);
   void drawBends(const Section& at);
@@ -133,6 +137,9 @@ private:
   std::vector<Span> pedal_;
   std::vector<Bend> bends_;
   std::vector<Mark> marks_;
+  // The take's grid: each beat inside it, with its bar's number where a bar starts (else 0).
+  std::vector<std::pair<uint64_t, uint64_t>> beatMarks_;
+  std::string gridText_; // for the heading
   uint64_t marksNotDrawn_ = 0;
   HeldNotes held_;
   uint32_t noteAt_[16][128] =

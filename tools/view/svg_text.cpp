@@ -14,7 +14,8 @@ const char* const STYLE =
     ".k{stroke:#f0f0f0;stroke-width:6;fill:none}.lane{fill:#f4f4f4}.hang{fill:#000}"
     ".n{fill:none;stroke-width:4}.p{stroke:none}.b{fill:none;stroke-width:1.2}"
     ".v0{stroke-opacity:.35}.v1{stroke-opacity:.55}.v2{stroke-opacity:.8}"
-    ".dmg{stroke-width:2}.pause{stroke-width:2;stroke-dasharray:4 3}";
+    ".dmg{stroke-width:2}.pause{stroke-width:2;stroke-dasharray:4 3}"
+    ".beat{stroke:#ececec;stroke-width:1}.bar{stroke:#a8a8a8;stroke-width:1}.bn{font-size:8px}";
 
 void putTenths(std::string& out, int64_t tenths) {
   if (tenths < 0) {

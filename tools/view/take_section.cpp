@@ -71,6 +71,7 @@ void PianoRoll::drawTake() {
   drawHeading(at);
   drawKeyboard(at);
   drawTimeGrid(at);
+  drawMusicGrid(at);
   drawLanes(at);
   drawNotes(at);
   drawBends(at);
@@ -88,6 +89,7 @@ void PianoRoll::drawHeading(const Section& at) {
          std::to_string(height_ + 17) + "\">" + clock(at.seconds, at.seconds < 600) + " \xC2\xB7 " +
          plural(notes_.size(), "note");
   if (!pedal_.empty()) out += " \xC2\xB7 pedal";
+  if (!gridText_.empty()) out += " \xC2\xB7 " + gridText_;
   if (marksNotDrawn_ > 0)
     out += " \xC2\xB7 " + std::to_string(marksNotDrawn_) + " more marks not drawn";
   out += "</text>\n";
@@ -128,6 +130,38 @@ void PianoRoll::drawTimeGrid(const Section& at) {
               "\" text-anchor=\"middle\">" + gridLabel(i * step, at.seconds) + "</text>";
   }
   out += grid + "\"/>\n" + labels + "\n";
+}
+
+// The grid tomidi writes: a faint line at each beat and a stronger one, numbered above the roll,
+// at each bar line, as far as they stay apart: beats 4 px, bar lines 2 px, numbers 24 px.
+void PianoRoll::drawMusicGrid(const Section& at) {
+  if (beatMarks_.size() < 2) return;
+  const double span =
+      double(at.xTenths(beatMarks_.back().first) - at.xTenths(beatMarks_.front().first)) / 10;
+  const double perBeat = span / double(beatMarks_.size() - 1);
+  uint64_t bars = 0;
+  for (const auto& mark : beatMarks_)
+    bars += mark.second != 0;
+  const double perBar = bars > 1 ? span / double(bars - 1) : span;
+  const uint64_t numberEvery = perBar >= 24 ? 1 : uint64_t(std::ceil(24 / std::max(perBar, 0.1)));
+  std::string beats, lines, numbers;
+  for (const auto& [ticks, bar] : beatMarks_) {
+    std::string x;
+    putTenths(x, at.xTenths(ticks));
+    const std::string line =
+        "M" + x + " " + std::to_string(at.top) + "V" + std::to_string(at.rollBottom);
+    if (bar == 0) {
+      if (perBeat >= 4) beats += line;
+      continue;
+    }
+    if (perBar >= 2) lines += line;
+    if ((bar - 1) % numberEvery == 0)
+      numbers += "<text class=\"bn\" x=\"" + x + "\" y=\"" + std::to_string(at.top - 2) + "\">" +
+                 std::to_string(bar) + "</text>";
+  }
+  if (!beats.empty()) body_ += "<path class=\"beat\" d=\"" + beats + "\"/>\n";
+  if (!lines.empty()) body_ += "<path class=\"bar\" d=\"" + lines + "\"/>\n";
+  body_ += numbers + "\n";
 }
 
 void PianoRoll::drawLanes(const Section& at) {

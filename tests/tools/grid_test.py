@@ -1,0 +1,118 @@
+#!/usr/bin/python3
+"""The grid as a musician gets it: takes whose beats and bars are known (make_grid_takes), steady
+and expressive, in four meters, converted by the built quorb (natively, and as .exe under Wine);
+mido reads the MIDI file's beats and bar lines back through its tempo map and time signatures.
+
+    grid_test.py --quorb Q --maker M [--emulator 'CMD|ARG'] --work DIR
+"""
+import glob
+import os
+import struct
+import sys
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "testing"))
+from mido_reading import beats_and_bars, channel_messages  # noqa: E402
+from program_args import program_args, run_program  # noqa: E402
+
+ARGS = None
+RATE = 44100
+TOLERANCE = 0.07  # seconds: a beat within it counts, as beat tracking is measured
+
+
+def f_measure(found, truth):
+    """A found time is a hit within TOLERANCE of a truth time not matched yet; found times
+    outside the truth's span do not count."""
+    if not truth:
+        return 1.0
+    low, high = truth[0] - TOLERANCE, truth[-1] + TOLERANCE
+    found = [t for t in found if low <= t <= high]
+    unmatched, hits = list(truth), 0
+    for t in found:
+        best = min(unmatched, key=lambda u: abs(u - t), default=None)
+        if best is not None and abs(best - t) <= TOLERANCE:
+            unmatched.remove(best)
+            hits += 1
+    if hits == 0:
+        return 0.0
+    precision, recall = hits / len(found), hits / len(truth)
+    return 2 * precision * recall / (precision + recall)
+
+
+def median(values):
+    values = sorted(values)
+    return values[len(values) // 2]
+
+
+def records(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    return [struct.unpack("<II", data[at:at + 8]) for at in range(0, len(data) - 7, 8)]
+
+
+class Grid(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        run_program([*ARGS.emulator, ARGS.maker, "."], ARGS.work)
+        cls.takes = sorted(os.path.basename(p)[:-5] for p in glob.glob(os.path.join(ARGS.work, "*.grid")))
+        assert len(cls.takes) >= 10, "too few takes made"
+
+    def convert(self, name, *options):
+        return run_program([*ARGS.emulator, ARGS.quorb, "tomidi", name + ".quorb", name + ".mid",
+                            "--rate", str(RATE), *options], ARGS.work).text
+
+    def test_each_kind_of_take_lands_on_its_grid(self):
+        for name in self.takes:
+            with self.subTest(take=name):
+                with open(os.path.join(ARGS.work, name + ".grid")) as f:
+                    lines = [line.split() for line in f]
+                numerator, denominator = int(lines[0][1]), int(lines[0][2])
+                true_beats = [float(v) for kind, v in lines[1:] if kind == "b"]
+                true_bars = [float(v) for kind, v in lines[1:] if kind == "db"]
+                said = self.convert(name)
+                self.assertIn("take 1:", said)
+                beats, bars, meter = beats_and_bars(os.path.join(ARGS.work, name + ".mid"))
+                self.assertGreaterEqual(f_measure(beats, true_beats), 0.97, "beat F")
+                self.assertGreaterEqual(f_measure(bars, true_bars), 0.90, "bar F")
+                inside = [b for b in beats if true_beats[0] <= b <= true_beats[-1]]
+                found = median([b - a for a, b in zip(inside, inside[1:])])
+                wanted = median([b - a for a, b in zip(true_beats, true_beats[1:])])
+                self.assertLessEqual(abs(found / wanted - 1), 0.02, "tempo")
+                if (numerator, denominator) in ((3, 4), (6, 8)):
+                    self.assertEqual((numerator, denominator), meter, "meter")
+                # The notes do not move: every message at its recorded time, in its order; the
+                # only others are Note Offs ending a note struck again.
+                played = iter(channel_messages(os.path.join(ARGS.work, name + ".mid")))
+                for time, word in records(os.path.join(ARGS.work, name + ".quorb")):
+                    wanted = [word & 0xFF, word >> 8 & 0x7F, word >> 16 & 0x7F]
+                    seconds, message = next(played)
+                    while message.bytes() != wanted:
+                        self.assertEqual("note_off", message.type, "a message the take lacks")
+                        seconds, message = next(played)
+                    self.assertLessEqual(abs(time / RATE - seconds), 0.001)
+
+    def test_a_take_without_a_pulse_keeps_a_constant_tempo_and_says_so(self):
+        said = self.convert("few")
+        self.assertIn("a constant 120 BPM in 4/4 (no steady pulse found)", said)
+        beats, _, meter = beats_and_bars(os.path.join(ARGS.work, "few.mid"))
+        self.assertEqual((4, 4), meter)
+        self.assertTrue(all(abs(b - a - 0.5) < 1e-3 for a, b in zip(beats, beats[1:])))
+
+    def test_what_the_musician_knows_is_kept(self):
+        # A known tempo and meter: the waltz at 90 stays at 90 in 3/4; --plain is today's file.
+        said = self.convert("waltz_3-4_90", "--tempo", "90", "--meter", "3/4")
+        self.assertIn("90 BPM, 3/4", said)
+        said = self.convert("waltz_3-4_90", "--plain")
+        _, _, meter = beats_and_bars(os.path.join(ARGS.work, "waltz_3-4_90.mid"))
+        self.assertEqual((4, 4), meter)
+        self.assertNotIn("take 1:", said)
+
+
+def main():
+    global ARGS
+    ARGS, rest = program_args("--quorb", "--maker")
+    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
+
+
+if __name__ == "__main__":
+    main()

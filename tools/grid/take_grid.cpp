@@ -1,0 +1,106 @@
+#include "take_grid.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace quorb {
+
+void NoteCollector::add(double seconds, uint32_t word, const HeldNotes::Change& change) {
+  if (change.ends) notes_[sounding_[change.channel][change.key]].end = seconds;
+  if (change.starts) {
+    sounding_[change.channel][change.key] = uint32_t(notes_.size());
+    notes_.push_back({seconds, seconds, change.key, uint8_t((word >> 16) & 0x7F)});
+  }
+}
+
+std::vector<PlayedNote> NoteCollector::finish(double end) {
+  // A note never ended has its start as its end; one still held lasts to the take's end.
+  for (PlayedNote& note : notes_)
+    if (note.end <= note.start) note.end = std::max(note.start, end);
+  std::vector<PlayedNote> notes;
+  notes.swap(notes_);
+  return notes;
+}
+
+namespace {
+
+// A constant tempo in 4/4 from second 0 over `seconds`.
+Grid constantGrid(double bpm, double seconds) {
+  Grid grid;
+  const double beat = 60 / bpm;
+  const size_t count = size_t(std::max(0.0, std::ceil(seconds / beat))) + 2;
+  for (size_t k = 0; k < count; ++k)
+    grid.beats.push_back(double(k) * beat);
+  return grid;
+}
+
+} // namespace
+
+Grid takeGrid(const std::vector<PlayedNote>& notes, const GridSettings& settings) {
+  double end = 0;
+  for (const PlayedNote& note : notes)
+    end = std::max(end, note.end);
+  if (settings.plain) return constantGrid(settings.bpm, end);
+  Grid grid = findGrid(notes, settings.find);
+  if (!grid.pulse) {
+    Grid constant = constantGrid(settings.find.knownBpm > 0 ? settings.find.knownBpm : 120, end);
+    constant.pulse = false;
+    return constant;
+  }
+  return grid;
+}
+
+GridSummary summarize(const Grid& grid, bool plain, double endSeconds) {
+  GridSummary summary;
+  summary.found = grid.pulse && !plain;
+  summary.numerator = grid.numerator;
+  summary.denominator = grid.denominator;
+  summary.confidence = grid.confidence;
+  // The tempo of the beats inside the take, from the tenth to the ninetieth percentile, so that
+  // a stray beat at either end does not make a steady take look as if it moved.
+  std::vector<double> bpm;
+  for (size_t k = 1; k < grid.beats.size(); ++k)
+    if (grid.beats[k] > 0 && grid.beats[k - 1] < endSeconds)
+      bpm.push_back(60 / (grid.beats[k] - grid.beats[k - 1]));
+  if (!bpm.empty()) {
+    std::sort(bpm.begin(), bpm.end());
+    summary.bpmLow = bpm[bpm.size() / 10];
+    summary.bpmHigh = bpm[bpm.size() - 1 - bpm.size() / 10];
+  }
+  // Bar lines inside the take.
+  const int perBar = beatsPerBar(grid.numerator, grid.denominator);
+  if (!grid.downbeats.empty()) {
+    for (size_t at : grid.downbeats)
+      summary.bars += at < grid.beats.size() && grid.beats[at] < endSeconds;
+  } else {
+    for (size_t at = grid.firstDownbeat; at < grid.beats.size() && grid.beats[at] < endSeconds;
+         at += size_t(perBar))
+      ++summary.bars;
+  }
+  return summary;
+}
+
+std::string describe(const GridSummary& summary, bool plain) {
+  char text[160];
+  const long low = std::lround(summary.bpmLow), high = std::lround(summary.bpmHigh);
+  if (!summary.found) {
+    std::snprintf(text, sizeof text, "a constant %ld BPM in 4/4 (%s)", high,
+                  plain ? "as asked" : "no steady pulse found");
+    return text;
+  }
+  // Steady within 4 %: one figure.
+  const bool steady = summary.bpmHigh <= summary.bpmLow * 1.04;
+  char tempo[48];
+  if (steady)
+    std::snprintf(tempo, sizeof tempo, "%ld BPM",
+                  std::lround((summary.bpmLow + summary.bpmHigh) / 2));
+  else
+    std::snprintf(tempo, sizeof tempo, "%ld-%ld BPM", low, high);
+  std::snprintf(text, sizeof text, "%s, %d/%d, %llu bar%s, confidence %.2f", tempo,
+                summary.numerator, summary.denominator, (unsigned long long)summary.bars,
+                summary.bars == 1 ? "" : "s", summary.confidence);
+  return text;
+}
+
+} // namespace quorb
