@@ -19,23 +19,8 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "testing"))
-from mido_reading import beats_and_bars, channel_messages  # noqa: E402
+from grid_reading import beats_and_bars, f_measure  # noqa: E402
 
-TOLERANCE = 0.07
-
-
-def f_measure(found, truth):
-    if not truth:
-        return 1.0
-    low, high = truth[0] - TOLERANCE, truth[-1] + TOLERANCE
-    found = [t for t in found if low <= t <= high]
-    unmatched, hits = sorted(truth), 0
-    for t in found:
-        best = min(unmatched, key=lambda u: abs(u - t), default=None)
-        if best is not None and abs(best - t) <= TOLERANCE:
-            unmatched.remove(best)
-            hits += 1
-    return 0.0 if hits == 0 else 2 * hits / (len(found) + len(truth))
 
 
 def run(*command, cwd):

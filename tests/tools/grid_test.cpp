@@ -1,4 +1,6 @@
-// The grid found in played takes whose grid is known, and the tempo map that carries it.
+// What the grid finder does beyond each kind of take (which grid_test.py checks through the
+// built quorb): bars that change length, a known tempo and meter, no pulse, and the tempo map
+// that carries a grid, at its edges.
 #include "grid.h"
 #include "takes.h"
 
@@ -11,11 +13,6 @@
 namespace quorb {
 namespace {
 
-struct Expect {
-  const char* kind; // a name from takes::kinds()
-  bool meter;       // the meter must be found as played
-};
-
 const takes::TakeKind& kindNamed(const std::string& name) {
   static const std::vector<takes::TakeKind> all = takes::kinds();
   for (const takes::TakeKind& k : all)
@@ -23,37 +20,7 @@ const takes::TakeKind& kindNamed(const std::string& name) {
   throw std::invalid_argument("no take kind " + name);
 }
 
-class SyntheticTake : public ::testing::TestWithParam<Expect> {};
-
-TEST_P(SyntheticTake, BeatsBarsTempoAndMeterAsPlayed) {
-  const takes::TakeKind& kind = kindNamed(GetParam().kind);
-  for (uint32_t seed : {11u, 12u}) {
-    const takes::Take take = takes::makeTake(kind, seed);
-    const Grid grid = findGrid(take.notes);
-    SCOPED_TRACE(kind.name + ", seed " + std::to_string(seed));
-    ASSERT_TRUE(grid.pulse);
-    EXPECT_GE(takes::fMeasure(grid.beats, take.beats), 0.97);
-    EXPECT_GE(takes::fMeasure(takes::barLines(grid), take.downbeats), 0.90);
-    EXPECT_LE(takes::tempoError(grid.beats, take.beats), 0.02);
-    if (GetParam().meter) {
-      EXPECT_EQ(grid.numerator, kind.numerator);
-      EXPECT_EQ(grid.denominator, kind.denominator);
-    }
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Kinds, SyntheticTake,
-    ::testing::Values(Expect{"march 4/4 100", false}, Expect{"march 4/4 60", false},
-                      Expect{"march 4/4 180", false}, Expect{"waltz 3/4 150", true},
-                      Expect{"polka 2/4 120", false}, Expect{"waltz 3/4 90", true},
-                      Expect{"barcarolle 6/8 60", true}, Expect{"barcarolle 6/8 100", true},
-                      Expect{"alberti 4/4 80", false}, Expect{"chorale 3/4 72", true},
-                      Expect{"toccata 4/4 130", false},
-                      Expect{"accelerando march 4/4 80-140", false},
-                      Expect{"ritardando waltz 3/4 160-100", true},
-                      Expect{"ritardando barcarolle 6/8 80-55", true},
-                      Expect{"accelerando alberti 4/4 70-110", false}));
+// Each kind of take through the built quorb: tests/tools/grid_test.py.
 
 // Two takes of one kind played one after the other with a bar of another length between them,
 // as when a player adds or drops a beat: the bar lines must follow the second take too.

@@ -12,31 +12,12 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "testing"))
-from mido_reading import beats_and_bars, channel_messages  # noqa: E402
+from grid_reading import beats_and_bars, f_measure  # noqa: E402
+from mido_reading import channel_messages  # noqa: E402
 from program_args import program_args, run_program  # noqa: E402
 
 ARGS = None
 RATE = 44100
-TOLERANCE = 0.07  # seconds: a beat within it counts, as beat tracking is measured
-
-
-def f_measure(found, truth):
-    """A found time is a hit within TOLERANCE of a truth time not matched yet; found times
-    outside the truth's span do not count."""
-    if not truth:
-        return 1.0
-    low, high = truth[0] - TOLERANCE, truth[-1] + TOLERANCE
-    found = [t for t in found if low <= t <= high]
-    unmatched, hits = list(truth), 0
-    for t in found:
-        best = min(unmatched, key=lambda u: abs(u - t), default=None)
-        if best is not None and abs(best - t) <= TOLERANCE:
-            unmatched.remove(best)
-            hits += 1
-    if hits == 0:
-        return 0.0
-    precision, recall = hits / len(found), hits / len(truth)
-    return 2 * precision * recall / (precision + recall)
 
 
 def median(values):
