@@ -91,10 +91,12 @@ TEST(NoPulse, IsSaidAndTheGridStillCoversTheTake) {
       {"three notes", {{1.0, 1.5, 60, 80}, {1.7, 2.0, 64, 80}, {3.1, 4.0, 67, 80}}},
       {"random times, a minute", takes::randomNotes(300, 60, 21)},
       {"random times, five minutes", takes::randomNotes(1500, 300, 22)},
+      // Stamped across a day: no pulse to follow, and no day of frames to step through.
+      {"twenty notes over a day", takes::randomNotes(20, 86400, 23)},
   };
   for (const NoPulseCase& c : cases) {
     const Grid grid = findGrid(c.notes);
-    if (c.notes.size() < 8) {
+    if (c.notes.size() < 8 || c.name == std::string("twenty notes over a day")) {
       EXPECT_FALSE(grid.pulse) << c.name;
       EXPECT_EQ(grid.numerator, 4) << c.name;
     }

@@ -56,6 +56,11 @@ namespace {
 // free playing (random times reach 1.47, many a real piece stays under 1.3); it goes into the
 // confidence instead.
 constexpr size_t FEWEST_ONSETS = 8;
+// Onsets further apart than this on average keep no pulse a listener could follow; and the
+// tracker steps through a take's length in frames, so this also bounds its work and memory by the
+// notes, whatever the length (a take stamped across hours of silence, or a damaged file).
+constexpr double MOST_SECONDS_PER_ONSET = 4;
+constexpr double SPARSE_GRACE = 60; // seconds a short take may have however few its onsets
 
 Grid noPulse(double end) {
   Grid grid;
@@ -92,7 +97,9 @@ Grid findGrid(const std::vector<PlayedNote>& notes, const GridOptions& options) 
   for (const PlayedNote& n : sorted)
     end = std::max({end, n.start, n.end});
   const std::vector<grid::Onset> onsets = grid::makeOnsets(sorted);
-  if (onsets.size() < FEWEST_ONSETS) return noPulse(end);
+  if (onsets.size() < FEWEST_ONSETS ||
+      end - sorted.front().start > MOST_SECONDS_PER_ONSET * double(onsets.size()) + SPARSE_GRACE)
+    return noPulse(end);
 
   grid::Pulse pulse;
   std::vector<double> beats;
