@@ -46,6 +46,7 @@ void normalise(std::vector<double>& v) {
 std::vector<double> accents(const std::vector<PlayedNote>& sorted, const std::vector<Onset>& onsets,
                             const std::vector<double>& beats) {
   const size_t n = beats.size();
+  if (n < 2) return std::vector<double>(n, 0.0); // no period to measure a beat by
   std::vector<double> weight(n, 0), bass(n, 0), length(n, 0), change(n, 0);
   std::vector<int> low(n, 128);
   std::vector<Chroma> chroma(n, Chroma{});
