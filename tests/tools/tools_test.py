@@ -147,6 +147,8 @@ class Tools(unittest.TestCase):
             (ARGS.host, ["record", "phrase.mid", "x.quorb", "--module", "phrase.mid"], 1,
              "not a 32-bit Windows module" if ARGS.emulator else "cannot load"),
             (ARGS.quorb, ["--help"], 0, "Usage: quorb [OPTIONS]"),
+            (ARGS.quorb, ["-?"], 0, "Usage: quorb [OPTIONS]"),
+            (ARGS.host, ["-?"], 0, "Usage: quorb-host [OPTIONS]"),
         ]:
             run(program, *arguments, code=code, says=said)
         help_text = run(ARGS.quorb, "tomidi", "--help").stdout.decode()
