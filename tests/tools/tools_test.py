@@ -59,6 +59,9 @@ def messages(name):
 class Tools(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
+        # Every test here takes the default rate; the settings file is tried on a copy of quorb.
+        stray = os.path.join(os.path.dirname(ARGS.quorb), "quorb.ini")
+        assert not os.path.exists(stray), f"{stray} sets the rate for every test: remove it"
         shutil.copy(ARGS.phrase, path("phrase.mid"))
         run(ARGS.host, "record", "phrase.mid", "a.quorb")
         run(ARGS.host, "record", "phrase.mid", "b.quorb", "--pause", "1-2")
@@ -153,6 +156,42 @@ class Tools(unittest.TestCase):
             run(program, *arguments, code=code, says=said)
         help_text = run(ARGS.quorb, "tomidi", "--help").stdout.decode()
         self.assertNotIn("0xC0000000", help_text, "the takes rule belongs to quorb help format")
+
+    def test_the_host_rate_from_the_settings_file(self):
+        # A copy of quorb in a folder of its own: no other test sees its settings file.
+        own = path(os.path.join("own", os.path.basename(ARGS.quorb)))
+        os.makedirs(os.path.dirname(own), exist_ok=True)
+        shutil.copy(ARGS.quorb, own)
+        ini = os.path.join(os.path.dirname(own), "quorb.ini")
+        r48, bad = b"rate = 48000\n", b"rate=48k"
+        rows = [  # quorb.ini before (None: none, "": a folder), arguments, exit code, said
+            (None, ["info", "a.quorb"], 0, "take 1: 0:07.429"),
+            (None, ["set", "rate", "48000"], 0, "rate = 48000 written to"),
+            (r48, ["info", "a.quorb"], 0, "take 1: 0:06.825"),
+            (r48, ["info", "a.quorb", "--rate", "44100"], 0, "take 1: 0:07.429"),
+            (r48, ["dump", "a.quorb"], 0, "6.825000 s"),
+            (r48, ["a.quorb"], 0, "48000 clock ticks per second assumed, from the settings file"),
+            (b"\xef\xbb\xbf# Notepad's\r\n RATE=22050\r\n", ["info", "a.quorb"], 0, "0:14.857"),
+            (bad, ["a.quorb"], 1, 'quorb.ini line 1: rate: "48k" is not a number'),
+            (r48 + b"ppq = 480\n", ["view", "a.quorb"], 1, 'line 2: "ppq = 480" is not a set'),
+            (bad, ["set", "rate", "48000"], 0, "rate = 48000 written to"),
+            (None, ["set", "rate", "44.1"], 2, "rate 44.1 looks like kHz: give 44100"),
+            ("", ["set", "rate", "48000"], 1, "move quorb's folder to one of your own"),
+        ]
+        for before, arguments, code, says in rows:
+            with self.subTest(before=before, arguments=arguments):
+                if os.path.lexists(ini):
+                    shutil.rmtree(ini) if os.path.isdir(ini) else os.remove(ini)
+                if before is not None:
+                    write(ini, before) if before else os.makedirs(ini)
+                listing = sorted(os.listdir(ARGS.work))
+                run(own, *arguments, code=code, says=says)
+                self.assertTrue(code == 0 or listing == sorted(os.listdir(ARGS.work)))
+                if code == 0 and arguments[0] == "set":
+                    self.assertIn(b"\nrate = 48000\n", read(ini))
+                elif before != "":
+                    self.assertEqual(before, read(ini) if os.path.exists(ini) else None)
+        shutil.rmtree(os.path.dirname(own))
 
     def test_one_rule_for_held_notes(self):
         # C4 struck, struck again, let go: two notes, the first ended by the second; none held.
