@@ -273,7 +273,10 @@ class Tools(unittest.TestCase):
             (ARGS.quorb, ["Sonate.quorb", "torn.quorb"], 0, "the last 1 byte is not", {}),
             (ARGS.quorb, ["Sonate.quorb", "--split"], 0, "wrote Sonate-1.mid", {}),
             (ARGS.quorb, ["Sonate.quorb", "--split"], 0, "Sonate-1 (2).mid (Sonate-1.mid is", {}),
-            (ARGS.quorb, ["tomidi", "Sonate.quorb", "Sonate.mid"], 0, "wrote Sonate.mid", {}),
+            (ARGS.quorb, ["tomidi", "Sonate.quorb", "Sonate.mid"], 0, "replaced Sonate.mid", {}),
+            (ARGS.quorb, ["tomidi", "Sonate.quorb", "Neu.mid"], 0, "wrote Neu.mid", {}),
+            (ARGS.quorb, ["view", "Sonate.quorb", "Sonate.html"], 0, "wrote Sonate.html", {}),
+            (ARGS.quorb, ["view", "Sonate.quorb", "Sonate.html"], 0, "replaced Sonate.html", {}),
             (ARGS.quorb, ["Sonate.mid"], 1, "Sonate.mid: a Standard MIDI File, not a record", {}),
             (ARGS.quorb, ["mz.quorb"], 0, "wrote mz.mid", {}),  # a first time of 0x5A4D ticks
             *[(ARGS.quorb, [name], 1, f"{name}: {kind}", {name.rsplit(".", 1)[0] + ".mid": None})
