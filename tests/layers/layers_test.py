@@ -24,7 +24,7 @@ ALLOWED = {
     "tools/recording": ["tools/midi", "tools/common", "contract"],
     "tools/view": ["tools/recording", "tools/midi", "tools/common", "contract"],
     "tools/quorb": ["tools/recording", "tools/midi", "tools/view", "tools/common", "contract"],
-    "tools/stand_in_host": [*HOST_SIDE, "tools/midi", "tools/common"],
+    "tools/stand_in_host": [*HOST_SIDE, "tools/recording", "tools/midi", "tools/common"],
     "testing": ["tools/stand_in_host", *HOST_SIDE, "tools/midi", "tools/common"],
     "bench": ["testing", "tools/stand_in_host", *HOST_SIDE, "tools/midi", "tools/common"],
 }

@@ -114,9 +114,12 @@ class Tools(unittest.TestCase):
             (ARGS.quorb, ["tomidi", "a.quorb", "other.quorb"], 2, "is not a MIDI file"),
             (ARGS.quorb, ["tomidi", "phrase.mid", "a.mid"], 1, "a Standard MIDI File"),
             (ARGS.host, ["record", "phrase.mid", "phrase.mid"], 2, "is the MIDI file being"),
-            (ARGS.host, ["record", "phrase.mid", "a.mid"], 2, "is a Standard MIDI File"),
+            (ARGS.host, ["record", "phrase.mid", "a.mid"], 1, "is a Standard MIDI File"),
+            (ARGS.host, ["record", "phrase.mid", "wav.quorb"], 1, "is a WAV sound file, not a"),
         ]
-        before = {name: read(name) for name in ("a.quorb", "other.quorb", "phrase.mid", "a.mid")}
+        write("wav.quorb", b"RIFF\x24\0\0\0WAVEfmt " + bytes(64))  # named as a take
+        before = {name: read(name) for name in ("a.quorb", "other.quorb", "phrase.mid", "a.mid",
+                                                "wav.quorb")}
         listing = sorted(os.listdir(ARGS.work))
         for program, arguments, code, said in cases:
             run(program, *arguments, code=code, says=said)
