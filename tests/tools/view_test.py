@@ -1,13 +1,16 @@
 #!/usr/bin/python3
 """quorb view as a user sees it: the built quorb draws known takes, rsvg-convert renders the
-drawing of the page, and pixels at known places must have the colours of what was played there,
-of the legend, and of a long take's sixteenths.
+drawing of the page (or headless Chromium shows the page), and pixels at known places must have
+the colours of what was played there, of the legend, and of a long take's sixteenths.
 
     view_test.py --quorb Q --rsvg RSVG_CONVERT [--emulator 'CMD|ARG'] --work DIR
+    view_test.py --quorb Q --rsvg R --chromium=CHROMIUM --work DIR  # 77: CHROMIUM is NOTFOUND
 """
 import os
+import pathlib
 import struct
 import sys
+import tempfile
 import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "testing"))
@@ -125,17 +128,30 @@ def run(command, work):
 def pixels_of(args, name):
     """NAME.html as the renderer shows it: rows of "#rrggbb", and where the drawing starts."""
     png = os.path.join(args.work, name + ".png")
-    with open(os.path.join(args.work, name + ".html"), encoding="utf-8") as page:
-        drawing = drawing_of(page.read())
-    with open(os.path.join(args.work, name + ".svg"), "w", encoding="utf-8") as f:
-        f.write(drawing)
-    run([args.rsvg, name + ".svg", "-o", png], args.work)
+    if args.chromium:  # the page itself in a browser engine, the drawing inside the body's margin
+        with tempfile.TemporaryDirectory() as profile:
+            run_program([args.chromium, "--headless", "--no-sandbox", "--disable-gpu",
+                         "--no-first-run", "--disable-background-networking",
+                         "--disable-component-update", "--disable-sync", "--hide-scrollbars",
+                         "--force-device-scale-factor=1", f"--user-data-dir={profile}",
+                         f"--screenshot={png}", "--window-size=3200,900",
+                         pathlib.Path(args.work, name + ".html").as_uri()], args.work)
+    else:
+        with open(os.path.join(args.work, name + ".html"), encoding="utf-8") as page:
+            drawing = drawing_of(page.read())
+        with open(os.path.join(args.work, name + ".svg"), "w", encoding="utf-8") as f:
+            f.write(drawing)
+        run([args.rsvg, name + ".svg", "-o", png], args.work)
     with open(png, "rb") as f:
-        return png_pixels(f.read()), 0
+        return png_pixels(f.read()), 8 if args.chromium else 0
 
 
 def main():
-    args, _ = program_args("--quorb", "--rsvg")
+    args, rest = program_args("--quorb", "--rsvg")
+    args.chromium = rest[0].split("=", 1)[1] if rest else ""  # --chromium=PATH
+    if args.chromium.endswith("NOTFOUND"):
+        print("skipped: no Chromium found (tools/install-deps.sh installs Debian's chromium)")
+        return 77
     emulator = args.emulator
     for what, data, rate in ODD_FILES:
         with open(os.path.join(args.work, "odd.quorb"), "wb") as f:
