@@ -208,6 +208,7 @@ class Tools(unittest.TestCase):
         self.assertEqual([(0, "note_on", 60), (0.1, "note_off", 60), (0.1, "note_on", 60),
                           (0.2, "note_off", 60), (0.3, "note_on", 62), (0.3, "note_off", 62)],
                          notes)
+        run(ARGS.quorb, "info", "restruck.quorb", says="restruck: 1 note struck again")
         run(ARGS.quorb, "view", "restruck.quorb", "--rate", "44100")
         with open(path("restruck.html"), encoding="utf-8") as page:
             self.assertEqual(1, page.read().count("still held when the take ended"))
