@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on Debian (12 or 13), if anything is missing: the
-# native toolchain and GoogleTest, MinGW-w64 for the 32-bit Windows module file, and 32-bit Wine
-# to run its tests. Where the kernel cannot start 32-bit programs (some virtual machines), 32-bit
-# Wine runs under qemu's user-mode emulation, registered for i386 programs here. Packages come
-# from the machine's own configured Debian sources; nothing here names a mirror.
+# native toolchain and GoogleTest, the tests' referees (mido, rsvg-convert, and Chromium, a
+# browser engine for the picture page), MinGW-w64 for the 32-bit Windows module file, and 32-bit
+# Wine to run its tests. Where the kernel cannot start 32-bit programs (some virtual machines),
+# 32-bit Wine runs under qemu's user-mode emulation, registered for i386 programs here. Packages
+# come from the machine's own configured Debian sources; nothing here names a mirror.
 set -euo pipefail
 
 packages=(g++ make cmake libgtest-dev googletest libcli11-dev python3-mido valgrind time
-  python3-pefile git clang librsvg2-bin
+  python3-pefile git clang librsvg2-bin chromium
   g++-mingw-w64-i686 wine wine32
   wine64)
 

@@ -26,7 +26,7 @@ ALLOWED = {
     "tools/view": ["tools/recording", "tools/grid", "tools/midi", "tools/common", "contract"],
     "tools/quorb": ["tools/recording", "tools/grid", "tools/midi", "tools/view", "tools/common",
                     "contract"],
-    "tools/stand_in_host": [*HOST_SIDE, "tools/midi", "tools/common"],
+    "tools/stand_in_host": [*HOST_SIDE, "tools/recording", "tools/midi", "tools/common"],
     "testing": ["tools/stand_in_host", *HOST_SIDE, "tools/midi", "tools/common"],
     "bench": ["testing", "tools/stand_in_host", "tools/grid", *HOST_SIDE, "tools/midi",
               "tools/common"],

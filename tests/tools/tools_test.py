@@ -59,6 +59,9 @@ def messages(name):
 class Tools(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
+        # Every test here takes the default rate; the settings file is tried on a copy of quorb.
+        stray = os.path.join(os.path.dirname(ARGS.quorb), "quorb.ini")
+        assert not os.path.exists(stray), f"{stray} sets the rate for every test: remove it"
         shutil.copy(ARGS.phrase, path("phrase.mid"))
         run(ARGS.host, "record", "phrase.mid", "a.quorb")
         run(ARGS.host, "record", "phrase.mid", "b.quorb", "--pause", "1-2")
@@ -111,9 +114,12 @@ class Tools(unittest.TestCase):
             (ARGS.quorb, ["tomidi", "a.quorb", "other.quorb"], 2, "is not a MIDI file"),
             (ARGS.quorb, ["tomidi", "phrase.mid", "a.mid"], 1, "a Standard MIDI File"),
             (ARGS.host, ["record", "phrase.mid", "phrase.mid"], 2, "is the MIDI file being"),
-            (ARGS.host, ["record", "phrase.mid", "a.mid"], 2, "is a Standard MIDI File"),
+            (ARGS.host, ["record", "phrase.mid", "a.mid"], 1, "is a Standard MIDI File"),
+            (ARGS.host, ["record", "phrase.mid", "wav.quorb"], 1, "is a WAV sound file, not a"),
         ]
-        before = {name: read(name) for name in ("a.quorb", "other.quorb", "phrase.mid", "a.mid")}
+        write("wav.quorb", b"RIFF\x24\0\0\0WAVEfmt " + bytes(64))  # named as a take
+        before = {name: read(name) for name in ("a.quorb", "other.quorb", "phrase.mid", "a.mid",
+                                                "wav.quorb")}
         listing = sorted(os.listdir(ARGS.work))
         for program, arguments, code, said in cases:
             run(program, *arguments, code=code, says=said)
@@ -147,10 +153,48 @@ class Tools(unittest.TestCase):
             (ARGS.host, ["record", "phrase.mid", "x.quorb", "--module", "phrase.mid"], 1,
              "not a 32-bit Windows module" if ARGS.emulator else "cannot load"),
             (ARGS.quorb, ["--help"], 0, "Usage: quorb [OPTIONS]"),
+            (ARGS.quorb, ["-?"], 0, "Usage: quorb [OPTIONS]"),
+            (ARGS.host, ["-?"], 0, "Usage: quorb-host [OPTIONS]"),
         ]:
             run(program, *arguments, code=code, says=said)
         help_text = run(ARGS.quorb, "tomidi", "--help").stdout.decode()
         self.assertNotIn("0xC0000000", help_text, "the takes rule belongs to quorb help format")
+
+    def test_the_host_rate_from_the_settings_file(self):
+        # A copy of quorb in a folder of its own: no other test sees its settings file.
+        own = path(os.path.join("own", os.path.basename(ARGS.quorb)))
+        os.makedirs(os.path.dirname(own), exist_ok=True)
+        shutil.copy(ARGS.quorb, own)
+        ini = os.path.join(os.path.dirname(own), "quorb.ini")
+        r48, bad = b"rate = 48000\n", b"rate=48k"
+        rows = [  # quorb.ini before (None: none, "": a folder), arguments, exit code, said
+            (None, ["info", "a.quorb"], 0, "take 1: 0:07.429"),
+            (None, ["set", "rate", "48000"], 0, "rate = 48000 written to"),
+            (r48, ["info", "a.quorb"], 0, "take 1: 0:06.825"),
+            (r48, ["info", "a.quorb", "--rate", "44100"], 0, "take 1: 0:07.429"),
+            (r48, ["dump", "a.quorb"], 0, "6.825000 s"),
+            (r48, ["a.quorb"], 0, "48000 clock ticks per second assumed, from the settings file"),
+            (b"\xef\xbb\xbf# Notepad's\r\n RATE=22050\r\n", ["info", "a.quorb"], 0, "0:14.857"),
+            (bad, ["a.quorb"], 1, 'quorb.ini line 1: rate: "48k" is not a number'),
+            (r48 + b"ppq = 480\n", ["view", "a.quorb"], 1, 'line 2: "ppq = 480" is not a set'),
+            (bad, ["set", "rate", "48000"], 0, "rate = 48000 written to"),
+            (None, ["set", "rate", "44.1"], 2, "rate 44.1 looks like kHz: give 44100"),
+            ("", ["set", "rate", "48000"], 1, "move quorb's folder to one of your own"),
+        ]
+        for before, arguments, code, says in rows:
+            with self.subTest(before=before, arguments=arguments):
+                if os.path.lexists(ini):
+                    shutil.rmtree(ini) if os.path.isdir(ini) else os.remove(ini)
+                if before is not None:
+                    write(ini, before) if before else os.makedirs(ini)
+                listing = sorted(os.listdir(ARGS.work))
+                run(own, *arguments, code=code, says=says)
+                self.assertTrue(code == 0 or listing == sorted(os.listdir(ARGS.work)))
+                if code == 0 and arguments[0] == "set":
+                    self.assertIn(b"\nrate = 48000\n", read(ini))
+                elif before != "":
+                    self.assertEqual(before, read(ini) if os.path.exists(ini) else None)
+        shutil.rmtree(os.path.dirname(own))
 
     def test_one_rule_for_held_notes(self):
         # C4 struck, struck again, let go: two notes, the first ended by the second; none held.
@@ -164,6 +208,7 @@ class Tools(unittest.TestCase):
         self.assertEqual([(0, "note_on", 60), (0.1, "note_off", 60), (0.1, "note_on", 60),
                           (0.2, "note_off", 60), (0.3, "note_on", 62), (0.3, "note_off", 62)],
                          notes)
+        run(ARGS.quorb, "info", "restruck.quorb", says="restruck: 1 note struck again")
         run(ARGS.quorb, "view", "restruck.quorb", "--rate", "44100")
         with open(path("restruck.html"), encoding="utf-8") as page:
             self.assertEqual(1, page.read().count("still held when the take ended"))
@@ -232,7 +277,10 @@ class Tools(unittest.TestCase):
             (ARGS.quorb, ["Sonate.quorb", "torn.quorb"], 0, "the last 1 byte is not", {}),
             (ARGS.quorb, ["Sonate.quorb", "--split"], 0, "wrote Sonate-1.mid", {}),
             (ARGS.quorb, ["Sonate.quorb", "--split"], 0, "Sonate-1 (2).mid (Sonate-1.mid is", {}),
-            (ARGS.quorb, ["tomidi", "Sonate.quorb", "Sonate.mid"], 0, "wrote Sonate.mid", {}),
+            (ARGS.quorb, ["tomidi", "Sonate.quorb", "Sonate.mid"], 0, "replaced Sonate.mid", {}),
+            (ARGS.quorb, ["tomidi", "Sonate.quorb", "Neu.mid"], 0, "wrote Neu.mid", {}),
+            (ARGS.quorb, ["view", "Sonate.quorb", "Sonate.html"], 0, "wrote Sonate.html", {}),
+            (ARGS.quorb, ["view", "Sonate.quorb", "Sonate.html"], 0, "replaced Sonate.html", {}),
             (ARGS.quorb, ["Sonate.mid"], 1, "Sonate.mid: a Standard MIDI File, not a record", {}),
             (ARGS.quorb, ["mz.quorb"], 0, "wrote mz.mid", {}),  # a first time of 0x5A4D ticks
             *[(ARGS.quorb, [name], 1, f"{name}: {kind}", {name.rsplit(".", 1)[0] + ".mid": None})

@@ -1,12 +1,16 @@
 #!/usr/bin/python3
 """quorb view as a user sees it: the built quorb draws known takes, rsvg-convert renders the
-drawing of the page, and pixels at known places must have the colours of what was played there.
+drawing of the page (or headless Chromium shows the page), and pixels at known places must have
+the colours of what was played there, of the legend, and of a long take's sixteenths.
 
     view_test.py --quorb Q --rsvg RSVG_CONVERT [--emulator 'CMD|ARG'] --work DIR
+    view_test.py --quorb Q --rsvg R --chromium=CHROMIUM --work DIR  # 77: CHROMIUM is NOTFOUND
 """
 import os
+import pathlib
 import struct
 import sys
+import tempfile
 import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "testing"))
@@ -14,8 +18,10 @@ from picture_page import drawing_of  # noqa: E402
 from program_args import program_args, run_program  # noqa: E402
 
 # The layout of tools/view/piano_roll.h, in pixels.
-LEFT, ROLL_MAX, MAX_PER_SECOND, ROW = 48, 1120, 200, 6
-TITLE, HEADING, GAP, PEDAL, AXIS, AFTER = 30, 26, 4, 8, 14, 18
+LEFT, ROLL_FIT, MAX_PER_SECOND, MIN_PER_SECOND, ROW = 48, 1120, 200, 50, 6
+TITLE, LEGEND, HEADING, GAP, PEDAL, AXIS, AFTER = 30, 22, 26, 4, 8, 14, 18
+LEGEND_MIDDLE, LEGEND_CHANNELS, SWATCH_STEP = TITLE + 8, 110, 30
+LEGEND_GAP, VELOCITY_ITEM, HELD_ITEM = 16, 230, 150
 CHANNEL = ["#1f77b4", "#ff7f0e", "#2ca02c", "#d62728", "#9467bd", "#8c564b", "#e377c2", "#7f7f7f",
            "#bcbd22", "#17becf", "#393b79", "#637939", "#8c6d31", "#843c39", "#7b4173", "#00a087"]
 WHITE, DAMAGE, PAUSE = "#ffffff", "#e00000", "#000000"
@@ -41,21 +47,30 @@ ODD_FILES = [  # what, bytes, --rate: each drawn quickly into a picture of at mo
     ("a take every 3 records", b"".join(rec(t, 0x90, 60, 9) for _ in range(1500) for t in (0, 5, 9)), "1000"),
 ]
 FILE = TAKE1 + b"".join(TAKE2[:3]) + b"\x01\x02\x03" + b"".join(TAKE2[3:])
+# A minute: a note, then at 50 s a bar of sixteenths at 120 beats a minute, C4 and D4 in turn.
+SIXTEENTHS = [(50 + k / 8, 60 + 2 * (k % 2)) for k in range(16)]
+LONG = b"".join([rec(0, 0x90, 60, 100), rec(500, 0x80, 60),
+                 *[rec(round(s * 1000), 0x90, key, 100) + rec(round(s * 1000) + 100, 0x80, key)
+                   for s, key in SIXTEENTHS], rec(60000, 0xB0, 7, 1)])
 
 
 def take_geometry(seconds, top):
     """x of a second, y of a key's row middle, y of the pedal band, and the section's end, for a
     take without bends whose notes lie from C4 to B4."""
-    per_second = min(MAX_PER_SECOND, ROLL_MAX / seconds)
+    per_second = min(MAX_PER_SECOND, max(MIN_PER_SECOND, ROLL_FIT / seconds))
     roll = top + HEADING
     pedal = roll + 12 * ROW + GAP
     return (lambda s: LEFT + s * per_second, lambda key: roll + (71 - key) * ROW + ROW // 2,
             pedal + PEDAL // 2, pedal + PEDAL + AXIS + AFTER)
 
 
-X1, Y1, PEDAL1, END1 = take_geometry(10, TITLE)
+X1, Y1, PEDAL1, END1 = take_geometry(10, TITLE + LEGEND)
 X2, Y2, _, _ = take_geometry(4, END1)
-CASES = [  # what, x, y, colour
+VELOCITY = LEGEND_CHANNELS + 3 * SWATCH_STEP + LEGEND_GAP  # after channels 1, 2 and 10
+CASES = [(f"legend: channel {c}", LEGEND_CHANNELS + i * SWATCH_STEP + 6, LEGEND_MIDDLE,
+          CHANNEL[c - 1]) for i, c in enumerate([1, 2, 10])] + [  # what, x, y, colour
+    ("legend: the hardest velocity", VELOCITY + 48, LEGEND_MIDDLE, CHANNEL[0]),
+    ("legend: damage", VELOCITY + VELOCITY_ITEM + HELD_ITEM + 1, LEGEND_MIDDLE - 3, DAMAGE),
     ("note on channel 1", X1(2), Y1(60), CHANNEL[0]),
     ("note on channel 10", X1(3), Y1(64), CHANNEL[9]),
     ("no note: background", X1(8.25), Y1(62), WHITE),
@@ -68,6 +83,10 @@ CASES = [  # what, x, y, colour
     ("damage is marked", X2(1) - 0.5, [Y2(k) for k in range(62, 72)], DAMAGE),
     ("take 2's note", X2(0.5), Y2(60), CHANNEL[0]),
 ]
+XL, YL, _, _ = take_geometry(60, TITLE + LEGEND)
+LONG_CASES = [case for k, (s, key) in enumerate(SIXTEENTHS) for case in [
+    (f"sixteenth {k + 1}", XL(s + 0.05), YL(key), CHANNEL[0]),
+    (f"no other key under sixteenth {k + 1}", XL(s + 0.05), YL(122 - key), WHITE)]]
 
 
 def png_pixels(data):
@@ -106,8 +125,33 @@ def run(command, work):
     return run_program(command, work).text
 
 
+def pixels_of(args, name):
+    """NAME.html as the renderer shows it: rows of "#rrggbb", and where the drawing starts."""
+    png = os.path.join(args.work, name + ".png")
+    if args.chromium:  # the page itself in a browser engine, the drawing inside the body's margin
+        with tempfile.TemporaryDirectory() as profile:
+            run_program([args.chromium, "--headless", "--no-sandbox", "--disable-gpu",
+                         "--no-first-run", "--disable-background-networking",
+                         "--disable-component-update", "--disable-sync", "--hide-scrollbars",
+                         "--force-device-scale-factor=1", f"--user-data-dir={profile}",
+                         f"--screenshot={png}", "--window-size=3200,900",
+                         pathlib.Path(args.work, name + ".html").as_uri()], args.work)
+    else:
+        with open(os.path.join(args.work, name + ".html"), encoding="utf-8") as page:
+            drawing = drawing_of(page.read())
+        with open(os.path.join(args.work, name + ".svg"), "w", encoding="utf-8") as f:
+            f.write(drawing)
+        run([args.rsvg, name + ".svg", "-o", png], args.work)
+    with open(png, "rb") as f:
+        return png_pixels(f.read()), 8 if args.chromium else 0
+
+
 def main():
-    args, _ = program_args("--quorb", "--rsvg")
+    args, rest = program_args("--quorb", "--rsvg")
+    args.chromium = rest[0].split("=", 1)[1] if rest else ""  # --chromium=PATH
+    if args.chromium.endswith("NOTFOUND"):
+        print("skipped: no Chromium found (tools/install-deps.sh installs Debian's chromium)")
+        return 77
     emulator = args.emulator
     for what, data, rate in ODD_FILES:
         with open(os.path.join(args.work, "odd.quorb"), "wb") as f:
@@ -124,19 +168,19 @@ def main():
     for wrote in ("evening & night.html", "evening & night (2).html"):
         said = run([*emulator, args.quorb, "view", "evening & night.quorb"], args.work)
         assert f"wrote {wrote}" in said, said
-    with open(os.path.join(args.work, "evening.html"), encoding="utf-8") as page:
-        drawing = drawing_of(page.read())
-    with open(os.path.join(args.work, "evening.svg"), "w", encoding="utf-8") as f:
-        f.write(drawing)
-    run([args.rsvg, "evening.svg", "-o", "evening.png"], args.work)
-    with open(os.path.join(args.work, "evening.png"), "rb") as f:
-        pixels = png_pixels(f.read())
+    with open(os.path.join(args.work, "long.quorb"), "wb") as f:
+        f.write(LONG)
+    run([*emulator, args.quorb, "view", "long.quorb", "--rate", str(RATE)], args.work)
     failed = []
-    for what, x, ys, colour in CASES:
-        seen = [pixels[int(y)][int(x)] for y in (ys if isinstance(ys, list) else [ys])]
-        if colour not in seen:
-            failed.append(f"{what}: {colour} wanted at x {int(x)}, y {ys}; seen {sorted(set(seen))}")
-    print("\n".join(failed) or f"{len(CASES)} places have their colours")
+    for name, cases in (("evening", CASES), ("long", LONG_CASES)):
+        pixels, at = pixels_of(args, name)
+        for what, x, ys, colour in cases:
+            ys = ys if isinstance(ys, list) else [ys]
+            seen = [pixels[int(y) + at][int(x) + at] for y in ys]
+            if colour not in seen:
+                failed.append(f"{what}: {colour} wanted at x {int(x)}, y {ys}; "
+                              f"seen {sorted(set(seen))}")
+    print("\n".join(failed) or f"{len(CASES) + len(LONG_CASES)} places have their colours")
     return 1 if failed else 0
 
 

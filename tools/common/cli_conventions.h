@@ -14,8 +14,8 @@
 
 namespace quorb {
 
-// Parses `argv` into `app`, /? taken for --help as Windows users type it. Returns -1 when the
-// program goes on. Help and --version are printed and give 0; a mistake is said in words, every
+// Parses `argv` into `app`, /? and -? taken for --help as Windows users type them. Returns -1 when
+// the program goes on. Help and --version are printed and give 0; a mistake is said in words, every
 // line after the program's name, with where to read more, and gives EXIT_BAD_ARGUMENTS.
 inline int parseCommandLine(CLI::App& app, int argc, const char* const* argv, std::ostream& out,
                             std::ostream& err) {
@@ -26,7 +26,7 @@ inline int parseCommandLine(CLI::App& app, int argc, const char* const* argv, st
     command->allow_windows_style_options(false);
   std::vector<const char*> arguments(argv, argv + argc);
   for (const char*& argument : arguments)
-    if (std::strcmp(argument, "/?") == 0) argument = "--help";
+    if (std::strcmp(argument, "/?") == 0 || std::strcmp(argument, "-?") == 0) argument = "--help";
   try {
     app.parse(int(arguments.size()), arguments.data());
     return -1;

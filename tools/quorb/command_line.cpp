@@ -29,7 +29,8 @@ void addFile(CLI::App* command, Request& request) {
   command->add_option("FILE", request.file, "the .quorb file")->required();
 }
 
-const char* const RATE_HELP = "the host's clock ticks per second (its sample rate; default 44100)";
+const char* const RATE_HELP = "the host's clock ticks per second (its sample rate; default: "
+                              "quorb set rate's, else 44100)";
 
 } // namespace
 
@@ -88,12 +89,21 @@ int readCommandLine(int argc, const char* const* argv, Request& request, std::os
   addRate(view, options, RATE_HELP);
   addGrid(view, options);
 
+  CLI::App* set = app.add_subcommand("set", "quorb set rate 48000: the host's rate for every "
+                                            "command, kept in quorb.ini beside quorb")
+                      ->ignore_case();
+  set->add_option("NAME", request.setting, "rate")->type_name("")->required();
+  set->add_option("VALUE", request.value,
+                  "the host's clock ticks per second; without it, the rate in use is said")
+      ->type_name("");
+
   CLI::App* help =
       app.add_subcommand("help", "quorb help format: the file format and its damage rules")
           ->ignore_case();
   help->add_option("TOPIC", request.topic, "format")->type_name("");
   // Set last: subcommands copy the footer when they are made.
   app.footer("Example: quorb tomidi \"My take.quorb\" --rate 48000\n"
+             "A host at 48 kHz: quorb set rate 48000 once, and every command takes it.\n"
              "Exit codes: 0 done, 1 file trouble, 2 bad arguments.");
 
   if (const int code = parseCommandLine(app, argc, argv, out, err); code >= 0) return code;
@@ -102,6 +112,7 @@ int readCommandLine(int argc, const char* const* argv, Request& request, std::os
   if (*info) request.command = Command::Info;
   if (*tomidi) request.command = Command::ToMidi;
   if (*view) request.command = Command::View;
+  if (*set) request.command = Command::Set;
   if (*help) {
     if (request.topic.empty()) {
       // app.help() would show the help command's own help.

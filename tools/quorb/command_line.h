@@ -3,6 +3,7 @@
 
 // quorb's command line: its commands and options, each declared once.
 
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -12,12 +13,14 @@
 namespace quorb {
 
 struct Request {
-  enum class Command { Convert, Dump, Info, ToMidi, View, Help };
+  enum class Command { Convert, Dump, Info, ToMidi, View, Help, Set };
   Command command = Command::Convert; // Convert: the files dropped on quorb
   std::vector<std::string> files;     // Convert's
   std::string file;                   // the other commands'
   std::string out;                    // tomidi's and view's OUT, empty for none
   std::string topic;                  // help's
+  std::string setting;                // set's NAME, and its VALUE when one is given
+  std::optional<std::string> value;
   OptionTexts options;
 };
 

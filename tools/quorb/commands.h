@@ -13,8 +13,9 @@
 
 namespace quorb {
 
-// A line per record, take by take; seconds too when a rate was given.
-void dump(const std::string& file, const Settings& settings);
+// A line per record, take by take; seconds too when a rate was given, on the command line or by
+// the settings file.
+void dump(const std::string& file, const Settings& settings, RunNotes& notes);
 
 // How many takes, how long each, what was skipped and the warnings.
 void info(const std::string& file, const Settings& settings, RunNotes& notes);

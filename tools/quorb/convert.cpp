@@ -33,8 +33,8 @@ void convert(const std::string& in, const std::string& named, const Settings& se
   notes.sayRate(report);
   for (const Output& output : outputs) {
     writeOutput(output, settings.midi.ppq);
-    report << "quorb: wrote " << wroteTo(output) << ": format " << formatFor(output.tracks.size())
-           << ", " << plural(output.tracks.size(), "track") << '\n';
+    report << "quorb: " << wrote(output) << ": format " << formatFor(output.tracks.size()) << ", "
+           << plural(output.tracks.size(), "track") << '\n';
   }
   for (const MidiConverter::TakeGridNote& grid : converter.grids)
     report << "quorb: take " << grid.take << ": " << describe(grid.summary, false) << '\n';

@@ -54,7 +54,7 @@ private:
 
 } // namespace
 
-void dump(const std::string& file, const Settings& settings) {
+void dump(const std::string& file, const Settings& settings, RunNotes& notes) {
   const double rate = settings.rate.value_or(0);
   const std::vector<uint8_t> bytes = readWholeFile(file, "recording");
   WarningSink check;
@@ -69,6 +69,7 @@ void dump(const std::string& file, const Settings& settings) {
     readRecording(bytes.data(), bytes.size(), printer);
   }
   std::cout.flush();
+  if (rate > 0) notes.sayRate(std::cerr); // where the seconds came from
   check.warnings.print(std::cerr, "quorb: warning: ");
 }
 

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "files.h"
+#include "message.h"
 #include "numbers.h"
 
 namespace quorb {
@@ -20,18 +21,21 @@ public:
   InfoCollector(double rate, const GridSettings& grid) : rate_(rate), grid_(grid) {}
   std::vector<Summary> takes;
   WarningLog warnings;
+  uint64_t restruck = 0; // notes ended by a Note On of their own key (message.h's rule)
 
   void beginTake(uint64_t) override {
     takes.emplace_back();
     held_ = HeldNotes();
   }
   void event(const RecordedEvent& event) override {
+    const HeldNotes::Change change = held_.apply(event.message);
+    restruck += change.ends && change.starts;
     Summary& s = takes.back();
     if (s.messages++ == 0) s.first = event.index;
     s.last = event.index;
     s.duration = std::max(s.duration, event.ticks);
     const double seconds = double(event.placedTicks) / rate_;
-    notes_.add(seconds, event.message, held_.apply(event.message));
+    notes_.add(seconds, event.message, change);
   }
   void endTake() override {
     const double end = double(takes.back().duration) / rate_;
@@ -70,8 +74,11 @@ void info(const std::string& file, const Settings& settings, RunNotes& notes) {
   }
   std::cout << "length:   " << length(total) << " in all\n";
   const std::string damage = damageSummary(totals);
-  std::cout << "skipped:  " << (damage.empty() ? "nothing" : damage) << '\n'
-            << "warnings: " << collected.warnings.count() << '\n';
+  std::cout << "skipped:  " << (damage.empty() ? "nothing" : damage) << '\n';
+  if (collected.restruck > 0)
+    std::cout << "restruck: " << plural(collected.restruck, "note")
+              << " struck again while sounding, each ended there\n";
+  std::cout << "warnings: " << collected.warnings.count() << '\n';
   collected.warnings.print(std::cout, "  ");
   notes.sayRate(std::cerr);
 }

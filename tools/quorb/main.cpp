@@ -13,6 +13,7 @@
 #include "console.h"
 #include "failures.h"
 #include "files.h"
+#include "settings_file.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ void refuseUnknownCommand(const std::string& first) {
   if (first.find_first_of("./\\:") != std::string::npos) return;
   throw UsageError(
       "unknown command \"" + first +
-      "\": the commands are dump, info, tomidi, view and help, or give .quorb files to "
+      "\": the commands are dump, info, tomidi, view, set and help, or give .quorb files to "
       "convert them");
 }
 
@@ -36,23 +37,32 @@ int run(int argc, char** argv) {
   const auto attempt = [](const std::function<void()>& work) {
     return quorb::attempt("quorb", std::cerr, work);
   };
+  if (request.command == Request::Command::Help)
+    return attempt([&] { helpTopic(request.topic, std::cout); });
+  if (request.command == Request::Command::Set)
+    return attempt(
+        [&] { setSetting(settingsFilePath(), request.setting, request.value, std::cout); });
   Settings settings;
-  if (const int code = attempt([&] { settings = parseSettings(request.options); }); code != 0)
+  if (const int code = attempt([&] {
+        settings = parseSettings(request.options);
+        applySettingsFile(settings, settingsFilePath());
+      });
+      code != 0)
     return code;
   RunNotes notes;
-  notes.rateGiven = settings.rate.has_value();
+  notes.rate = rateNote(settings);
   switch (request.command) {
   case Request::Command::Dump:
-    return attempt([&] { dump(request.file, settings); });
+    return attempt([&] { dump(request.file, settings, notes); });
   case Request::Command::Info:
     return attempt([&] { info(request.file, settings, notes); });
   case Request::Command::ToMidi:
     return attempt([&] { convert(request.file, request.out, settings, notes); });
   case Request::Command::View:
     return attempt([&] { view(request.file, request.out, settings, notes); });
-  case Request::Command::Help:
-    return attempt([&] { helpTopic(request.topic, std::cout); });
   case Request::Command::Convert:
+  case Request::Command::Help:
+  case Request::Command::Set:
     break;
   }
   int code = attempt([&] { refuseUnknownCommand(request.files.front()); });

@@ -52,6 +52,8 @@ Destination destination(const std::string& in, const std::string& named, const s
   to.name = named.empty() ? freeName(implied) : named;
   to.direct = !named.empty() && checkNamed(named, in, kind);
   to.replace = !named.empty();
+  std::error_code error;
+  to.replaces = to.replace && !to.direct && std::filesystem::exists(pathOf(named), error);
   return to;
 }
 
@@ -116,8 +118,10 @@ std::vector<Output> planOutputs(const std::string& in, const std::string& named,
   return outputs;
 }
 
-std::string wroteTo(const Destination& destination) {
-  std::string said = destination.name == STDOUT_NAME ? "standard output" : destination.name;
+std::string wrote(const Destination& destination) {
+  if (destination.replaces) return "replaced " + destination.name;
+  std::string said =
+      "wrote " + (destination.name == STDOUT_NAME ? "standard output" : destination.name);
   if (destination.name != destination.wanted)
     said += " (" + destination.wanted + " is there already)";
   return said;

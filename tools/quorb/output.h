@@ -18,9 +18,10 @@ inline const std::string STDOUT_NAME = "-";
 
 struct Destination {
   std::string name;
-  std::string wanted;   // the name it would have had, had it been free
-  bool direct = false;  // standard output, a device or a pipe: written straight, not replaced
-  bool replace = false; // an existing file of that name may be replaced (a named OUT)
+  std::string wanted;    // the name it would have had, had it been free
+  bool direct = false;   // standard output, a device or a pipe: written straight, not replaced
+  bool replace = false;  // an existing file of that name may be replaced (a named OUT)
+  bool replaces = false; // a named OUT that is there already: the report says "replaced"
 };
 
 struct Output : Destination {
@@ -41,9 +42,9 @@ std::vector<Output> planOutputs(const std::string& in, const std::string& named,
 // free name when that is taken). Throws UsageError or FileError before anything is written.
 Destination pictureDestination(const std::string& in, const std::string& named);
 
-// How a report names where it wrote: the file, or standard output, and the name it could not
-// take when that was there already.
-std::string wroteTo(const Destination& destination);
+// How a report says where it wrote: "wrote" the file or standard output, with the name it could
+// not take when that was there already, or "replaced" a named OUT that was there.
+std::string wrote(const Destination& destination);
 
 // Writes `text` to the destination, a file whole or not at all.
 void writeText(const Destination& destination, const std::string& text);

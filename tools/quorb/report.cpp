@@ -27,9 +27,9 @@ std::string minutesAndSeconds(uint64_t ticks, double rate) {
 }
 
 void RunNotes::sayRate(std::ostream& out) {
-  if (rateGiven || rateSaid) return;
+  if (rate.empty() || rateSaid) return;
   rateSaid = true;
-  out << "quorb: no --rate given: 44100 clock ticks per second assumed (the host at 44.1 kHz)\n";
+  out << "quorb: " << rate << '\n';
 }
 
 void WarningLog::add(const RecordingWarning& warning) {

@@ -23,7 +23,7 @@ std::string minutesAndSeconds(uint64_t ticks, double rate);
 
 // What the run assumed, said once however many files it handles.
 struct RunNotes {
-  bool rateGiven = false;
+  std::string rate; // the line that says which rate was taken; empty when --rate was given
   bool rateSaid = false;
   void sayRate(std::ostream& out);
 };

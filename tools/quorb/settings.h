@@ -24,7 +24,8 @@ struct OptionTexts {
 };
 
 struct Settings {
-  std::optional<double> rate; // as given; commands that need one take DEFAULT_RATE without
+  std::optional<double> rate; // given by --rate or the settings file; else DEFAULT_RATE is used
+  std::string rateFile;       // the settings file the rate came from; empty for --rate or none
   MidiOptions midi;           // its rate is the rate given or DEFAULT_RATE; midi.grid: how a
                               // take's time is written, for every command
   uint64_t take = 0;          // from 1; 0 for every take

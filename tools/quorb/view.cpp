@@ -28,7 +28,7 @@ void view(const std::string& in, const std::string& named, const Settings& setti
   std::ostream& report = to.direct ? std::cerr : std::cout;
   notes.sayRate(report);
   const ViewSummary& drawn = roll.summary();
-  report << "quorb: wrote " << wroteTo(to) << ": " << plural(drawn.takes, "take") << ", "
+  report << "quorb: " << wrote(to) << ": " << plural(drawn.takes, "take") << ", "
          << plural(drawn.notes, "note") << "; open it in a web browser\n";
   const std::string damage = damageSummary(totals);
   if (!damage.empty()) std::cerr << "quorb: warning: " << damage << " (marked in red)\n";

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "numbers.h"
 #include "playback.h"
 #include "quorb_version.h"
+#include "recording.h"
 #include "recording_check.h"
 #include "smf.h"
 
@@ -62,14 +64,24 @@ std::string defaultModule() {
                   "; looked for:" + where + "\ngive its path with --module");
 }
 
-// Refuses an OUT that the module would damage by appending records to it, and a name that
-// would pass a recording off as a MIDI file.
+// What an existing OUT is, by its first bytes, when it is a kind that quorb refuses to read
+// (recording.h); null for a recording, an empty file or none.
+const char* knownFormatOf(const std::string& path) {
+  std::ifstream file(quorb::pathOf(path), std::ios::binary);
+  std::vector<char> start(4096); // as much as knownFormat looks at for text
+  file.read(start.data(), std::streamsize(start.size()));
+  return quorb::knownFormat(reinterpret_cast<const uint8_t*>(start.data()), size_t(file.gcount()));
+}
+
+// Refuses an OUT that the module would damage by appending records to it, leaving a take that
+// quorb would not read, and a name that would pass a recording off as a MIDI file.
 void checkOut(const std::string& in, const std::string& out) {
   if (quorb::sameFile(in, out))
     throw UsageError(out + " is the MIDI file being played: records would be appended to it");
-  if (quorb::fileStartsWith(out, "MThd"))
-    throw UsageError(out + " is a Standard MIDI File, not a recording: records would be "
-                           "appended to it; choose a .quorb file");
+  if (const char* kind = knownFormatOf(out))
+    throw FileError(out + " is " + kind +
+                    ", not a recording: records would be appended to it "
+                    "and it would hold a take quorb cannot read; choose a .quorb file");
   std::string extension = quorb::textOf(quorb::pathOf(out).extension());
   for (char& c : extension)
     c = char(std::tolower(static_cast<unsigned char>(c)));

@@ -161,16 +161,59 @@ void PianoRoll::findMusicGrid() {
   }
 }
 
+// What colours, lightness and marks mean, on one line, drawn with the classes of what they
+// explain so that they look alike.
+void PianoRoll::drawLegend(std::ostream& page) const {
+  const auto text = [&](int x, const char* words) {
+    page << "<text x=\"" << x << "\" y=\"" << LEGEND_MIDDLE + 4 << "\">" << words << "</text>";
+  };
+  const auto bar = [&](int x, const std::string& classes) {
+    page << "<path class=\"n " << classes << "\" d=\"M" << x << " " << LEGEND_MIDDLE << "h"
+         << SWATCH << "\"/>";
+  };
+  page << "<g id=\"legend\">";
+  text(LEFT - 40, "colour = channel");
+  int x = LEGEND_CHANNELS;
+  int first = -1;
+  for (int channel = 0; channel < 16; ++channel) {
+    if (!(channelsDrawn_ >> channel & 1)) continue;
+    if (first < 0) first = channel;
+    bar(x, "c" + std::to_string(channel));
+    text(x + SWATCH + 3, std::to_string(channel + 1).c_str());
+    x += SWATCH_STEP;
+  }
+  x += LEGEND_GAP;
+  const std::string colour = "c" + std::to_string(std::max(first, 0));
+  for (int step = 0; step < 4; ++step)
+    bar(x + step * (SWATCH + 2), colour + (step < 3 ? " v" + std::to_string(step) : ""));
+  text(x + 4 * (SWATCH + 2) + 4, "lighter = softer (velocity)");
+  x += VELOCITY_ITEM;
+  page << "<path class=\"hang\" d=\"M" << x << " " << LEGEND_MIDDLE - 3 << "l5 3-5 3z\"/>";
+  text(x + 10, "held at the take's end");
+  x += HELD_ITEM;
+  const auto line = [&](const char* classes) {
+    page << "<path class=\"" << classes << "\" d=\"M" << x + 2 << " " << LEGEND_MIDDLE - 6
+         << "v12\"/>";
+  };
+  line("dmg");
+  text(x + 10, "damage skipped");
+  x += DAMAGE_ITEM;
+  line("pause");
+  text(x + 10, "a pause ended");
+  page << "</g>\n";
+}
+
 void PianoRoll::write(std::ostream& page) {
   page.exceptions(std::ios_base::badbit | std::ios_base::failbit);
-  const int height = summary_.takes == 0                    ? TITLE + 30
+  const int height = summary_.takes == 0                    ? TITLE + LEGEND + 30
                      : summary_.takes > uint64_t(MAX_TAKES) ? height_ + 20
                                                             : height_;
+  const int width = std::max(WIDTH, int(std::ceil(LEFT + widestRoll_)) + RIGHT);
   // A page around the drawing: an HTML parser takes <svg> in as SVG, where a bare .svg file
   // would need the SVG namespace declared. The <svg> element stands on lines of its own.
   page << "<!DOCTYPE html>\n<meta charset=\"utf-8\">\n<title>" << escaped(options_.title)
-       << "</title>\n<svg width=\"" << WIDTH << "\" height=\"" << height << "\" viewBox=\"0 0 "
-       << WIDTH << " " << height << "\">\n<style>" << svg::STYLE;
+       << "</title>\n<svg width=\"" << width << "\" height=\"" << height << "\" viewBox=\"0 0 "
+       << width << " " << height << "\">\n<style>" << svg::STYLE;
   for (int channel = 0; channel < 16; ++channel)
     page << ".c" << channel << "{stroke:" << CHANNEL_COLOURS[channel]
          << ";fill:" << CHANNEL_COLOURS[channel] << "}";
@@ -181,11 +224,12 @@ void PianoRoll::write(std::ostream& page) {
        << BACKGROUND_COLOUR << "\"/>\n<text class=\"t\" x=\"" << LEFT - 40 << "\" y=\"20\">"
        << escaped(options_.title) << " \xC2\xB7 " << plural(summary_.takes, "take") << " \xC2\xB7 "
        << options_.rate << " ticks a second</text>\n";
+  drawLegend(page);
   if (summary_.takes > uint64_t(MAX_TAKES))
     page << "<text x=\"" << LEFT << "\" y=\"" << height - 8 << "\">" << summary_.takes - MAX_TAKES
          << " more takes not drawn</text>\n";
   if (summary_.takes == 0)
-    page << "<text x=\"" << LEFT << "\" y=\"" << TITLE + 16 << "\">no records</text>\n";
+    page << "<text x=\"" << LEFT << "\" y=\"" << TITLE + LEGEND + 16 << "\">no records</text>\n";
   page << body_ << "</svg>\n";
   page.flush();
 }

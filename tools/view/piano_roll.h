@@ -3,8 +3,9 @@
 
 // A recording file drawn as a piano roll: one SVG drawing in an HTML page that any web browser
 // opens, a section per take in file order.
-// Each section has a heading (take number, length, notes), a roll (x seconds, y pitch, a bar per
-// note coloured by channel, its opacity by velocity), a band for the sustain pedal under it, a
+// A legend under the title says what colours, lightness and marks mean. Each section has a
+// heading (take number, length, notes), a roll (x seconds, y pitch, a bar per note coloured by
+// channel, its opacity by velocity), a band for the sustain pedal under it, a
 // lane for pitch bend when the take has any, and a time axis. Notes still held at the take's end
 // reach its end and are marked; damage the reader skipped, system statuses and pause ends are
 // vertical marks whose <title> says what happened.
@@ -35,22 +36,43 @@ struct ViewOptions {
 // The layout, in pixels. Fixed so that a picture can be checked at known places: with x and y
 // below, a note of key K at second S in a take whose roll starts at `top` and whose highest
 // drawn key is `high` (the B that ends the octave of its highest note) has its bar's middle at
-// (LEFT + S * pixelsPerSecond, top + (high - K) * ROW + ROW / 2).
+// (LEFT + S * pixelsPerSecond, top + (high - K) * ROW + ROW / 2). A take gets
+// ROLL_FIT / seconds pixels a second, kept from MIN_PER_SECOND to MAX_PER_SECOND, and no more
+// than ROLL_WIDEST / seconds: a long take makes the picture wider than the window, and the
+// browser scrolls it sideways.
 namespace layout {
-constexpr int WIDTH = 1200;            // the whole picture
+constexpr int WIDTH = 1200;            // the picture's width, or more for a wider roll
 constexpr int LEFT = 48;               // where time 0 is; pitch names are left of it
-constexpr int ROLL_MAX = 1120;         // the longest roll; longer takes get fewer pixels a second
+constexpr int ROLL_FIT = 1120;         // a take fits this width when it can
 constexpr double MAX_PER_SECOND = 200; // pixels a second for takes short enough
 constexpr int ROW = 6;                 // pixels a semitone
-constexpr int TITLE = 30;              // the picture's title above the first take
+constexpr int TITLE = 30;              // the picture's title above the legend
+constexpr int LEGEND = 22;             // the legend's line above the first take
 constexpr int HEADING = 26;            // a take's heading above its roll
 constexpr int GAP = 4;                 // between the roll and the pedal band, the band and bends
 constexpr int PEDAL = 8;               // the pedal band's height
 constexpr int BEND = 24;               // the bend lane's height
 constexpr int AXIS = 14;               // time labels under the lanes
 constexpr int AFTER = 18;              // space after a take
+constexpr int RIGHT = 32;              // space right of the widest roll
 constexpr int MARKS_PER_TAKE = 200;    // more are counted in the heading, not drawn
 constexpr int MAX_TAKES = 500;         // more are counted at the end, not drawn
+// Sixteenths at 120 beats a minute 6 pixels apart, however long the take ...
+constexpr double MIN_PER_SECOND = 50;
+// ... until the roll is this wide (20 minutes at MIN_PER_SECOND; Chromium draws it whole).
+constexpr int ROLL_WIDEST = 60000;
+// The legend's items, their middles at LEGEND_MIDDLE: a bar of SWATCH pixels and a number per
+// channel drawn, SWATCH_STEP apart from LEGEND_CHANNELS on; LEGEND_GAP after them, the velocity
+// steps (each a bar of SWATCH), the held-note mark, damage and a pause end, each item as wide as
+// its *_ITEM.
+constexpr int LEGEND_MIDDLE = TITLE + 8;
+constexpr int LEGEND_CHANNELS = 110;
+constexpr int SWATCH_STEP = 30;
+constexpr int SWATCH = 12;
+constexpr int LEGEND_GAP = 16;
+constexpr int VELOCITY_ITEM = 230;
+constexpr int HELD_ITEM = 150;
+constexpr int DAMAGE_ITEM = 100;
 } // namespace layout
 
 // The 16 channel colours, "#rrggbb", channel 1 first; the picture's CSS classes c0-c15 use them.
@@ -108,6 +130,7 @@ private:
 
   void placeWarningsBefore(uint64_t offset, uint64_t ticks);
   void findMusicGrid(); // of the take just read, as tomidi finds it
+  void drawLegend(std::ostream& page) const;
   void addMark(uint64_t ticks, bool pause, std::string text);
 
   // The section of the take just read, part by part into body_.
@@ -126,7 +149,9 @@ private:
   ViewOptions options_;
   ViewSummary summary_;
   std::string body_; // the finished takes' sections
-  int height_ = layout::TITLE;
+  int height_ = layout::TITLE + layout::LEGEND;
+  double widestRoll_ = 0;
+  uint16_t channelsDrawn_ = 0; // bit N: channel N+1 has a note, pedal or bend drawn
 
   // The take being read.
   uint64_t number_ = 0;

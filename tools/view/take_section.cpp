@@ -39,7 +39,10 @@ struct PianoRoll::Section {
 PianoRoll::Section PianoRoll::layOut() const {
   Section at{};
   at.seconds = double(end_) / options_.rate;
-  at.perSecond = at.seconds > 0 ? std::min(MAX_PER_SECOND, ROLL_MAX / at.seconds) : MAX_PER_SECOND;
+  at.perSecond = MAX_PER_SECOND;
+  if (at.seconds > 0)
+    at.perSecond = std::min({std::clamp(ROLL_FIT / at.seconds, MIN_PER_SECOND, MAX_PER_SECOND),
+                             ROLL_WIDEST / at.seconds});
   at.perTick = at.perSecond / options_.rate;
   at.rollWidth = std::max(1.0, at.seconds * at.perSecond);
   int low = 60, high = 71; // a take without notes shows the octave of middle C
@@ -68,6 +71,13 @@ void PianoRoll::drawTake() {
   // A damaged file can read as a new take at nearly every record: the picture stays readable.
   if (summary_.takes > uint64_t(MAX_TAKES)) return;
   const Section at = layOut();
+  widestRoll_ = std::max(widestRoll_, at.rollWidth);
+  for (const Note& note : notes_)
+    channelsDrawn_ |= uint16_t(1u << note.channel);
+  for (const Span& span : pedal_)
+    channelsDrawn_ |= uint16_t(1u << span.channel);
+  for (const Bend& bend : bends_)
+    channelsDrawn_ |= uint16_t(1u << bend.channel);
   drawHeading(at);
   drawKeyboard(at);
   drawTimeGrid(at);
