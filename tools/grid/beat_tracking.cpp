@@ -23,7 +23,7 @@ constexpr double BEAT_COST = 0.1; // per beat, so that beats where nothing is pl
 // The fastest beat counted when it is the surface pulse (200 BPM).
 constexpr double FASTEST_SURFACE = 0.3;
 
-// Onset weight spread over neighbouring frames: a beat a frame or three off still counts.
+// Onset salience spread over neighbouring frames: a beat a frame or three off still counts.
 std::vector<float> strength(const std::vector<Onset>& onsets, double origin, size_t frames) {
   std::vector<float> s(frames, 0.0f);
   const float shape[] = {1.0f, 0.8f, 0.45f, 0.15f};
@@ -31,7 +31,7 @@ std::vector<float> strength(const std::vector<Onset>& onsets, double origin, siz
     const long f = std::lround((o.time - origin) / FRAME);
     for (long d = -3; d <= 3; ++d)
       if (f + d >= 0 && f + d < long(frames))
-        s[size_t(f + d)] += float(o.weight) * shape[std::abs(d)];
+        s[size_t(f + d)] += float(o.salience) * shape[std::abs(d)];
   }
   return s;
 }

@@ -23,6 +23,9 @@ struct Onset {
   double time;   // the group's first note
   double weight; // how strongly it marks a beat; 1 on average over a take
   int lowest;    // lowest pitch of the group
+  // How strongly it marks where a beat falls, for the tracker: the weight with loudness counting
+  // less and a held bass more; 1 on average over a take.
+  double salience = 1;
 };
 
 // Notes sorted by start (then pitch), as every step reads them.

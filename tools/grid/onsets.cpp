@@ -22,19 +22,23 @@ std::vector<Onset> makeOnsets(const std::vector<PlayedNote>& sorted) {
   std::vector<Onset> onsets;
   std::vector<double> loud; // per onset: its loudest note, 0..1
   std::vector<int> count;
+  std::vector<double> bassHeld; // per onset: how long its lowest note sounds
   for (size_t i = 0; i < sorted.size();) {
     const double first = sorted[i].start;
     Onset o{first, 0, 127};
     int loudest = 0, n = 0;
+    double held = 0;
     for (; i < sorted.size() && sorted[i].start - sorted[i - (n > 0)].start <= MERGE &&
            sorted[i].start - first <= ROLL;
          ++i, ++n) {
+      if (sorted[i].pitch <= o.lowest) held = sorted[i].end - sorted[i].start;
       o.lowest = std::min<int>(o.lowest, sorted[i].pitch);
       loudest = std::max<int>(loudest, sorted[i].velocity);
     }
     onsets.push_back(o);
     loud.push_back(loudest / 127.0);
     count.push_back(n);
+    bassHeld.push_back(held);
   }
   // Bass is relative: a note is low against the lowest notes around it, so that a piece played
   // high on the keyboard still has a bass.
@@ -52,13 +56,22 @@ std::vector<Onset> makeOnsets(const std::vector<PlayedNote>& sorted) {
     const double gap = k + 1 < onsets.size() ? onsets[k + 1].time - onsets[k].time : 1.0;
     const double lasting = 0.5 + (1 - std::exp(-gap / 0.4));
     const double chord = 1 + 0.25 * std::min(count[k] - 1, 4);
-    onsets[k].weight = std::exp2((loud[k] * 127 - 64) / 20) * chord * lasting * bass;
+    const double velocity = loud[k] * 127 - 64;
+    onsets[k].weight = std::exp2(velocity / 20) * chord * lasting * bass;
+    // Where the beat falls: a pianist voices the melody loudest, wherever it lies against the
+    // beat, while the bass held under the harmony sits on the beat. So loudness doubles only
+    // every 60 steps here, and a held lowest note adds up to as much again, saturating like
+    // the gap.
+    const double bassAccent = 1 + (1 - std::exp(-bassHeld[k] / 0.4));
+    onsets[k].salience = std::exp2(velocity / 60) * chord * lasting * bass * bassAccent;
   }
-  double total = 0;
+  double total = 0, salient = 0;
   for (const Onset& o : onsets)
-    total += o.weight;
-  for (Onset& o : onsets)
+    total += o.weight, salient += o.salience;
+  for (Onset& o : onsets) {
     o.weight *= double(onsets.size()) / total;
+    o.salience *= double(onsets.size()) / salient;
+  }
   return onsets;
 }
 
