@@ -1,6 +1,6 @@
 // Beat tracking by dynamic programming over (time frame, beat period) (Ellis 2007, with the
-// period as part of the state so that the tempo may drift as the playing does). The pulse's
-// local period anchors the metrical level.
+// period as part of the state so that the tempo may drift as the playing does), then each beat
+// moved onto the onset that marks it. The pulse's local period anchors the metrical level.
 
 #include "grid_parts.h"
 
@@ -20,6 +20,7 @@ constexpr int REACH = 3;        // period steps a beat may change from the one b
 constexpr double CHANGE = 60;     // per beat, times (log of the period ratio to the last beat)^2
 constexpr double DRIFT = 2;       // per beat, times (log of the period ratio to the induced one)^2
 constexpr double BEAT_COST = 0.1; // per beat, so that beats where nothing is played cost
+constexpr double SNAP = 0.5;      // periods a tracked beat may move onto an onset, either side
 // The fastest beat counted when it is the surface pulse (200 BPM).
 constexpr double FASTEST_SURFACE = 0.3;
 
@@ -34,6 +35,36 @@ std::vector<float> strength(const std::vector<Onset>& onsets, double origin, siz
         s[size_t(f + d)] += float(o.salience) * shape[std::abs(d)];
   }
   return s;
+}
+
+// Each beat moved onto the onset that most marks it within half a beat either side: salience
+// times closeness, falling linearly to nothing half a beat away. The path keeps the pulse
+// regular, but a played beat is where its onset is, and rubato moves single beats by more than
+// the 70 ms a listener allows, further than the path's period may turn from one beat to the
+// next. A beat with no onset near it stays where the path put it.
+void snap(const std::vector<Onset>& onsets, std::vector<double>& beats) {
+  if (beats.size() < 2) return;
+  const std::vector<double> path = beats;
+  size_t i = 0;
+  for (size_t k = 0; k < path.size(); ++k) {
+    const double period = k == 0                 ? path[1] - path[0]
+                          : k + 1 == path.size() ? path[k] - path[k - 1]
+                                                 : (path[k + 1] - path[k - 1]) / 2;
+    const double reach = SNAP * period;
+    while (i > 0 && onsets[i - 1].time >= path[k] - reach)
+      --i;
+    while (i < onsets.size() && onsets[i].time < path[k] - reach)
+      ++i;
+    double best = 0;
+    for (size_t j = i; j < onsets.size() && onsets[j].time <= path[k] + reach; ++j) {
+      const double v = onsets[j].salience * (1 - std::abs(onsets[j].time - path[k]) / reach);
+      // Beats stay in order: one never moves onto or before the beat before it.
+      if (v > best && (k == 0 || onsets[j].time > beats[k - 1])) {
+        best = v;
+        beats[k] = onsets[j].time;
+      }
+    }
+  }
 }
 
 } // namespace
@@ -120,6 +151,7 @@ std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pu
     endState = steps - step - centre[f] + BAND;
   }
   std::reverse(beats.begin(), beats.end());
+  snap(onsets, beats);
   return beats;
 }
 
