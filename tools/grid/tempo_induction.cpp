@@ -15,7 +15,7 @@ namespace {
 constexpr double BIN = 0.010;     // seconds per interval bin
 constexpr double LONGEST = 5.0;   // longest interval gathered
 constexpr double HOP = 3.0;       // seconds between window centres
-constexpr int BLOCKS = 4;         // hops in a window: 12 s, several bars at any tempo
+constexpr int BLOCKS = 8;         // hops in a window: 24 s, four bars even of a slow 4/4
 constexpr double PREFERRED = 0.5; // the beat listeners tap most readily (120 BPM) ...
 constexpr double SPREAD = 1.0;    // ... and the spread of that preference, in octaves
 constexpr double JUMP = 20;       // cost of a period change between windows, per (log ratio)^2
@@ -80,6 +80,10 @@ Pulse inducePulse(const std::vector<Onset>& onsets) {
   for (size_t i = 0; i < n; ++i)
     flat[i] = around(ones, period[i]);
 
+  // The level of the beat shows in what recurs over several bars. In windows of a few bars a
+  // change of figuration (a run, held chords) can favour another period for a while, and the
+  // path then slides through in-between periods to another level; the path still moves every
+  // hop, so the tempo follows the playing however long the window.
   const size_t windows = blocks > size_t(BLOCKS) ? blocks - BLOCKS + 1 : 1;
   // score: the evidence for each period in each window; stands: how far its own intervals
   // stand above random times' (about 1 for those).
