@@ -4,8 +4,10 @@
 //    rolled over up to 80 ms too. Its weight grows with the number of notes, the loudness of the
 //    loudest (doubling every 20 velocity steps), the time to the next onset (a durational accent
 //    that saturates, after Parncutt 1994) and how low its lowest note lies against the notes
-//    around it.
-// 2. Tempo induction. In windows of 12 s every 3 s, the intervals between each onset and its
+//    around it. The tracker reads a salience of its own: loudness doubling only every 60 steps
+//    (a pianist voices the melody loudest wherever it falls) and a held bass note counting up to
+//    twice.
+// 2. Tempo induction. In windows of 24 s every 3 s, the intervals between each onset and its
 //    later neighbours up to 5 s are gathered in a histogram, each pair weighted by the product
 //    of its weights to the power 1.5. Each candidate beat period (0.25-2.5 s) is scored by the
 //    intervals at it and at its multiples (the bar), times a broad preference for beats near 0.5 s;
@@ -14,9 +16,11 @@
 //    prior of Ellis 2007). Plain pair counts against their local mean measure how sure the
 //    pulse is; any take of 8 onsets or more gets a grid.
 // 3. Beat tracking by dynamic programming (Ellis 2007). The state is a 10 ms frame and a beat
-//    period within x1.37 of the local one; a beat collects the onset weight at its frame and
+//    period within x1.37 of the local one; a beat collects the onset salience at its frame and
 //    pays for changing its period from the beat before (squared log ratio) and for straying from
 //    the local period. One pass over frames x periods, then backtracking: linear in the take.
+//    Each beat then moves onto the onset that most marks it within half a beat, as rubato moves
+//    single beats further than a regular path may turn.
 //    When every beat is halved by an onset and nothing divides the halves, the halves are the
 //    pulse a listener counts (a fast march in plain quarters), down to 0.3 s a beat.
 // 4. Meter and bar lines. Each beat gets an accent from the onset weight at it, a new low bass
