@@ -1,16 +1,19 @@
 // How well and how fast findGrid finds the musician's grid.
 //
-//   quorb_grid_bench [GRID_DEV_FOLDER] [--verbose]
+//   quorb_grid_bench [GRID_DEV_FOLDER] [--verbose] [--meter-alone]
 //
 // 1. The synthetic takes (tools/grid/takes.h), five seeds each: beat and bar F-measure (70 ms),
 //    tempo error, metrical level and the meter found, steady and expressive kinds apart.
 // 2. Human piano performances with hand-annotated beats, when GRID_DEV_FOLDER holds them
 //    (NAME.mid beside NAME_annotations.txt): the same measures per file and their means.
+//    With --meter-alone, instead: the meter step alone on the annotated beats, so that its bar
+//    lines and beats a bar are measured apart from the beat tracker's errors.
 // 3. The time findGrid takes on one generated hour of about 200,000 notes, best of three, and
 //    the peak memory of this process afterwards.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -24,6 +27,7 @@
 #endif
 
 #include "grid.h"
+#include "grid_parts.h"
 #include "smf.h"
 #include "takes.h"
 
@@ -99,7 +103,70 @@ std::vector<PlayedNote> notesOf(const std::string& path) {
   return notes;
 }
 
-void gridDev(const std::string& folder, bool verbose) {
+// The meter step on the annotated beats: bar F as found, bar F with the bar's length given (the
+// phase alone), and whether the beats a bar holds and the compound division are found.
+struct MeterAlone {
+  double barF = 0, phaseF = 0;
+  int files = 0, lengthRight = 0, meterRight = 0;
+  void print(const char* what) const {
+    if (files == 0) return;
+    std::printf("%-34s bar F %.3f  at the annotated length %.3f  beats a bar right %d, and the "
+                "division %d, of %d\n",
+                what, barF / files, phaseF / files, lengthRight, meterRight, files);
+  }
+};
+
+// Adds one file to `into`; the annotated bar length is the most common count of beats between
+// downbeats, and 6/8, 9/8 and 12/8 count dotted quarters.
+void meterAlone(const std::vector<PlayedNote>& notes, const std::vector<double>& beats,
+                const std::vector<bool>& isDownbeat, const std::string& meter,
+                std::initializer_list<MeterAlone*> into, const char* name, bool verbose) {
+  std::map<int, int> lengths;
+  int count = 0;
+  bool started = false;
+  std::vector<double> downbeats;
+  for (size_t k = 0; k < beats.size(); ++k) {
+    if (isDownbeat[k]) {
+      downbeats.push_back(beats[k]);
+      if (started) ++lengths[count];
+      started = true;
+      count = 0;
+    }
+    ++count;
+  }
+  int length = 4, most = 0;
+  for (const auto& [n, times] : lengths)
+    if (times > most) most = times, length = n;
+  const size_t slash = meter.find('/');
+  const int numerator = slash == std::string::npos ? 0 : std::atoi(meter.c_str());
+  const int denominator = slash == std::string::npos ? 0 : std::atoi(meter.c_str() + slash + 1);
+  const bool compound = denominator == 8 && numerator % 3 == 0 && numerator > 3;
+
+  const std::vector<PlayedNote> sorted = grid::sortedNotes(notes);
+  const std::vector<grid::Onset> onsets = grid::makeOnsets(sorted);
+  auto barF = [&](const grid::Meter& m) {
+    std::vector<double> lines;
+    for (size_t k : m.bars)
+      lines.push_back(beats[k]);
+    return takes::fMeasure(lines, downbeats);
+  };
+  const grid::Meter found = grid::findMeter(sorted, onsets, beats, 0, 0);
+  const double f = barF(found), phaseF = barF(grid::findMeter(sorted, onsets, beats, length, 4));
+  const int foundLength = beatsPerBar(found.numerator, found.denominator);
+  const bool lengthRight = foundLength == length;
+  const bool meterRight = lengthRight && (found.denominator == 8) == compound;
+  for (MeterAlone* s : into) {
+    s->barF += f, s->phaseF += phaseF, ++s->files;
+    s->lengthRight += lengthRight, s->meterRight += meterRight;
+  }
+  if (verbose)
+    std::printf("  %-48s bar F %.3f  at its length %.3f  meter %s (%d%s) found %s (%d%s)\n", name,
+                f, phaseF, meter.c_str(), length, compound ? " compound" : "",
+                meterText(found.numerator, found.denominator).c_str(), foundLength,
+                found.denominator == 8 ? " compound" : "");
+}
+
+void gridDev(const std::string& folder, bool verbose, bool alone) {
   namespace fs = std::filesystem;
   if (!fs::is_directory(folder)) {
     std::printf("grid-dev not found: skipped (looked in %s)\n\n", folder.c_str());
@@ -113,12 +180,14 @@ void gridDev(const std::string& folder, bool verbose) {
   // Two halves by a fixed rule (odd and even place in name order): a change that helps only
   // the half it was tuned on is overfitting.
   Scores all, half[2];
+  MeterAlone allAlone, halfAlone[2];
   size_t index = 0;
   for (const fs::path& midi : files) {
     Scores& part = half[index++ % 2];
     std::ifstream in(midi.parent_path() / (midi.stem().string() + "_annotations.txt"));
     if (!in) continue;
     std::vector<double> beats, downbeats;
+    std::vector<bool> isDownbeat;
     std::string line, meter = "?";
     while (std::getline(in, line)) {
       std::istringstream fields(line);
@@ -126,12 +195,20 @@ void gridDev(const std::string& folder, bool verbose) {
       std::string skip, kind;
       if (!(fields >> seconds >> skip >> kind)) continue;
       beats.push_back(seconds);
-      if (kind.rfind("db", 0) == 0) downbeats.push_back(seconds);
+      isDownbeat.push_back(kind.rfind("db", 0) == 0);
+      if (isDownbeat.back()) downbeats.push_back(seconds);
       const size_t comma = kind.find(',');
       if (meter == "?" && comma != std::string::npos) {
         const std::string signature = kind.substr(comma + 1, kind.find(',', comma + 1) - comma - 1);
         if (!signature.empty()) meter = signature;
       }
+    }
+    if (alone) {
+      const std::string name =
+          std::string(1, "AB"[(index - 1) % 2]) + " " + midi.stem().string().substr(0, 46);
+      meterAlone(notesOf(midi.string()), beats, isDownbeat, meter,
+                 {&allAlone, &halfAlone[(index - 1) % 2]}, name.c_str(), verbose);
+      continue;
     }
     const Grid grid = findGrid(notesOf(midi.string()));
     const double beatF = takes::fMeasure(grid.beats, beats);
@@ -148,6 +225,14 @@ void gridDev(const std::string& folder, bool verbose) {
           "  %c %-46s beat F %.3f  bar F %.3f  level %.2f  meter %s found %s  conf %.2f%s\n",
           "AB"[(index - 1) % 2], midi.stem().string().substr(0, 46).c_str(), beatF, barF, level,
           meter.c_str(), found.c_str(), grid.confidence, grid.pulse ? "" : "  no pulse");
+  }
+  if (alone) {
+    std::printf("The meter step alone, on the annotated beats\n");
+    allAlone.print("mean, grid-dev");
+    halfAlone[0].print("  half A (even places)");
+    halfAlone[1].print("  half B (odd places)");
+    std::printf("\n");
+    return;
   }
   const std::pair<const char*, const Scores*> parts[] = {{"mean, grid-dev (expressive)", &all},
                                                          {"  half A (even places)", &half[0]},
@@ -185,17 +270,19 @@ void oneHour() {
 
 int main(int argc, char** argv) {
   std::string folder = "../shared/grid-dev";
-  bool verbose = false;
+  bool verbose = false, alone = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--verbose")
       verbose = true;
+    else if (arg == "--meter-alone")
+      alone = true;
     else
       folder = arg;
   }
   try {
     synthetic();
-    gridDev(folder, verbose);
+    gridDev(folder, verbose, alone);
     oneHour();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "quorb_grid_bench: %s\n", e.what());

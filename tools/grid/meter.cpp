@@ -17,6 +17,12 @@ using Chroma = std::array<double, 12>;
 // A change of phase must be earned by about this many bars whose first beats stand out as much
 // as the take's do on average.
 constexpr double JUMP_BARS = 8;
+// ... and by proportionally more where the first beats stand out by more than this share of the
+// spread of all accents: a take whose bars read so plainly has kept its count, and a few bars of
+// contrary accents are the music's own (a syncopation, a phrase across the bar line), not a beat
+// the tracker lost. Where the count did slip, the accents folded at one phase blur and the
+// share stays low.
+constexpr double PLAIN_BARS = 0.1;
 // Long notes starting at a beat count twice: a note held from a beat marks the start of a bar
 // more reliably than loudness, which follows the player's phrasing (Lerdahl and Jackendoff's
 // preference for strong beats on long events; Temperley 2001).
@@ -194,7 +200,12 @@ Meter findMeter(const std::vector<PlayedNote>& sorted, const std::vector<Onset>&
     best = contrast(bestBar, int(meter.phase));
   }
   meter.strength = std::max(0.0, best);
-  meter.bars = barStarts(accent, mean, bestBar, JUMP_BARS * std::max(best, 0.05));
+  double spread = 0;
+  for (double a : accent)
+    spread += (a - mean) * (a - mean);
+  spread = std::sqrt(spread / double(accent.size()));
+  const double plain = std::max(1.0, best / (PLAIN_BARS * std::max(spread, 1e-9)));
+  meter.bars = barStarts(accent, mean, bestBar, JUMP_BARS * std::max(best, 0.05) * plain);
   if (meter.bars.empty()) meter.bars.push_back(meter.phase);
   meter.phase = meter.bars.front();
   if (numerator > 0) {
