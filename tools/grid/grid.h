@@ -69,6 +69,7 @@ public:
   // ppq: ticks per quarter note, 1 to 32767.
   TempoMap(const Grid& grid, uint16_t ppq);
 
+  uint16_t ppq() const { return ppq_; }
   const std::vector<TempoChange>& tempos() const { return tempos_; }
   const std::vector<MeterChange>& meters() const { return meters_; }
 

@@ -32,7 +32,7 @@ void convert(const std::string& in, const std::string& named, const Settings& se
   std::ostream& report = outputs.front().direct ? std::cerr : std::cout;
   notes.sayRate(report);
   for (const Output& output : outputs) {
-    writeOutput(output, settings.midi.ppq);
+    writeOutput(output, output.tracks.front()->ppq);
     report << "quorb: " << wrote(output) << ": format " << formatFor(output.tracks.size()) << ", "
            << plural(output.tracks.size(), "track") << '\n';
   }

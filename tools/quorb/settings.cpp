@@ -10,7 +10,8 @@ Settings parseSettings(const OptionTexts& texts) {
   Settings settings;
   if (texts.rate) settings.rate = parseRate("--rate", *texts.rate);
   settings.midi.rate = settings.rate.value_or(DEFAULT_RATE);
-  settings.midi.ppq = uint16_t(parseInteger("--ppq", texts.ppq, 1, 32767, "960"));
+  if (texts.ppq) settings.midi.ppq = uint16_t(parseInteger("--ppq", *texts.ppq, 1, 32767, "960"));
+  settings.midi.finerForSlowQuarters = !texts.ppq;
   // The tempo decides the range: a quarter note lasts 1 to 0xFFFFFF us.
   if (texts.bpm) settings.midi.bpm = parseNumber("--bpm", *texts.bpm, 4, 60e6, "120");
   GridSettings& grid = settings.midi.grid;

@@ -14,7 +14,7 @@ namespace quorb {
 
 struct OptionTexts {
   std::optional<std::string> rate;
-  std::string ppq = "960";
+  std::optional<std::string> ppq; // not given: 960, finer for slow quarters
   std::optional<std::string> bpm; // given: a plain constant tempo
   std::optional<std::string> take;
   bool split = false;

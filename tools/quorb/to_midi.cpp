@@ -28,10 +28,24 @@ uint64_t fileTick(uint64_t ticks, const MidiOptions& options) {
   return uint64_t(tick);
 }
 
+namespace {
+
+// `ppq`, doubled while a tick of a quarter lasting `micros` would last over 1.98 ms, as far as
+// a MIDI file's 32767 allows.
+uint16_t finerFor(uint32_t micros, uint16_t ppq) {
+  while (double(micros) / ppq > 1980 && ppq <= 32767 / 2)
+    ppq = uint16_t(ppq * 2);
+  return ppq;
+}
+
+} // namespace
+
 MidiConverter::MidiConverter(const MidiOptions& options, uint64_t only, bool tempoInEachTrack)
     : options_(options), tempo_(tempoMicros(options)), only_(only),
       tempoInEachTrack_(tempoInEachTrack) {
   fileTick(0, options); // checks rate and ppq once, before any work
+  if (options_.finerForSlowQuarters && options_.grid.plain)
+    options_.ppq = finerFor(tempo_, options_.ppq);
 }
 
 void MidiConverter::beginTake(uint64_t number) {
@@ -106,6 +120,14 @@ void MidiConverter::endTake() {
     const double end = events_.empty() ? 0 : double(events_.back().ticks) / options_.rate;
     const Grid grid = takeGrid(notes_.finish(end), options_.grid);
     map_.emplace(grid, options_.ppq);
+    if (options_.finerForSlowQuarters) {
+      uint32_t slowest = 0;
+      for (const TempoChange& tempo : map_->tempos())
+        slowest = std::max(slowest, tempo.microsPerQuarter);
+      // Each file of a split finds its own; one file's later takes are placed through this map.
+      const uint16_t ppq = finerFor(slowest, options_.ppq);
+      if (ppq != map_->ppq()) map_.emplace(grid, ppq);
+    }
     grids.push_back({number_, summarize(grid, false, end)});
   }
   notes_ = NoteCollector();
@@ -142,7 +164,7 @@ void MidiConverter::endTake() {
   track.end();
   fillerEvents += track.fillers();
   events_ = std::vector<Pending>(); // give the memory back before the next take
-  tracks.push_back({number_, std::move(track.data())});
+  tracks.push_back({number_, std::move(track.data()), map_ ? map_->ppq() : options_.ppq});
 }
 
 void MidiConverter::addEmptyTrack(uint64_t number) {

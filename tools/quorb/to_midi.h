@@ -15,7 +15,11 @@ namespace quorb {
 struct MidiOptions {
   double rate = 0;    // host clock ticks per second, > 0
   uint16_t ppq = 960; // 1 to 32767
-  double bpm = 120;   // the plain tempo: whole microseconds per quarter note, 1 to 0xFFFFFF
+  // Doubles ppq while a tick of the file's slowest quarter would last more than 1.98 ms (a quarter
+  // longer than 1.9 s at 960), so that half a tick, the furthest a message moves, stays under
+  // 1 ms however slow the beat. A track's own ppq says which was used.
+  bool finerForSlowQuarters = false;
+  double bpm = 120; // the plain tempo: whole microseconds per quarter note, 1 to 0xFFFFFF
   // The grid found in the playing, by default; grid.plain: today's constant tempo at `bpm`.
   GridSettings grid;
 };
@@ -44,6 +48,7 @@ public:
   struct Track {
     uint64_t number; // the take's, from 1
     std::vector<uint8_t> data;
+    uint16_t ppq; // its ticks per quarter; the tracks of one file share it
   };
 
   // Checks the options (std::invalid_argument). `only`: convert just that take (from 1),
