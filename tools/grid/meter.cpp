@@ -23,6 +23,11 @@ constexpr double JUMP_BARS = 8;
 // the tracker lost. Where the count did slip, the accents folded at one phase blur and the
 // share stays low.
 constexpr double PLAIN_BARS = 0.1;
+// Four beats a bar only when the first beat stands above the third by at least this share of the
+// spread of all accents. A bar of four read with its halves swapped puts every bar line on a
+// beat where none is, while two beats a bar on music in four still marks every bar line (and one
+// more between): where the first and third beats are hardly told apart, two is the safer count.
+constexpr double FOUR_CLEAR = 0.2;
 // Long notes starting at a beat count twice: a note held from a beat marks the start of a bar
 // more reliably than loudness, which follows the player's phrasing (Lerdahl and Jackendoff's
 // preference for strong beats on long events; Temperley 2001).
@@ -174,6 +179,10 @@ Meter findMeter(const std::vector<PlayedNote>& sorted, const std::vector<Onset>&
       sum += accent[k], ++count;
     return count > 0 ? sum / count - mean : 0.0;
   };
+  double spread = 0;
+  for (double a : accent)
+    spread += (a - mean) * (a - mean);
+  spread = std::sqrt(spread / double(accent.size()));
   const int given = numerator > 0 ? beatsPerBar(numerator, denominator) : 0;
   const std::vector<int> bars = given > 0 ? std::vector<int>{given} : std::vector<int>{2, 3, 4};
   double best = -1e300;
@@ -189,21 +198,18 @@ Meter findMeter(const std::vector<PlayedNote>& sorted, const std::vector<Onset>&
     }
   if (given == 0 && (bestBar == 2 || bestBar == 4)) {
     // Four beats a bar only when the third beat is weaker than the first: two bars of two
-    // alike would score as one of four by chance alone.
+    // alike would score as one of four by chance alone. And clearly weaker, see FOUR_CLEAR.
     int four = 0;
     for (int phase = 1; phase < 4; ++phase)
       if (contrast(4, phase) > contrast(4, four)) four = phase;
     const double first = contrast(4, four), third = contrast(4, (four + 2) % 4);
     const double others = (contrast(4, (four + 1) % 4) + contrast(4, (four + 3) % 4)) / 2;
-    bestBar = first - third >= 0.25 * (first - others) ? 4 : 2;
+    bestBar =
+        first - third >= 0.25 * (first - others) && first - third >= FOUR_CLEAR * spread ? 4 : 2;
     meter.phase = size_t(bestBar == 4 ? four : four % 2);
     best = contrast(bestBar, int(meter.phase));
   }
   meter.strength = std::max(0.0, best);
-  double spread = 0;
-  for (double a : accent)
-    spread += (a - mean) * (a - mean);
-  spread = std::sqrt(spread / double(accent.size()));
   const double plain = std::max(1.0, best / (PLAIN_BARS * std::max(spread, 1e-9)));
   meter.bars = barStarts(accent, mean, bestBar, JUMP_BARS * std::max(best, 0.05) * plain);
   if (meter.bars.empty()) meter.bars.push_back(meter.phase);
