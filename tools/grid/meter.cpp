@@ -23,6 +23,12 @@ constexpr double JUMP_BARS = 8;
 // the tracker lost. Where the count did slip, the accents folded at one phase blur and the
 // share stays low.
 constexpr double PLAIN_BARS = 0.1;
+// ... and by this many times more where the beats flow evenly: the tracker loses or adds a beat
+// where the playing turns uneven (a held chord, a rush, a run the tracker took for the pulse), so
+// the beat intervals around a slip stray from the local ones; where none strays by more than
+// UNEVEN (a log ratio, about a fifth), contrary accents are the music's.
+constexpr double EVEN_JUMP = 2;
+constexpr double UNEVEN = 0.2;
 // Four beats a bar only when the first beat stands above the third by at least this share of the
 // spread of all accents. A bar of four read with its halves swapped puts every bar line on a
 // beat where none is, while two beats a bar on music in four still marks every bar line (and one
@@ -118,12 +124,33 @@ bool dividesInThree(const std::vector<Onset>& onsets, const std::vector<double>&
   return three > 1.5 * two && three > 0.1 * total;
 }
 
+// What a change of phase costs at each beat: `jump`, times EVEN_JUMP unless an interval into or
+// out of the beat or its neighbours strays from the median of those within eight beats.
+std::vector<double> jumpCosts(const std::vector<double>& beats, double jump) {
+  const size_t n = beats.size();
+  std::vector<double> gap(n, 0), costs(n, jump);
+  for (size_t k = 1; k < n; ++k)
+    gap[k] = beats[k] - beats[k - 1];
+  std::vector<double> near;
+  for (size_t k = 1; k < n; ++k) {
+    near.assign(gap.begin() + long(k >= 9 ? k - 8 : 1), gap.begin() + long(std::min(n, k + 9)));
+    std::nth_element(near.begin(), near.begin() + long(near.size() / 2), near.end());
+    const double median = near[near.size() / 2];
+    bool even = true;
+    for (size_t i = std::max<size_t>(k, 2) - 1; i <= std::min(n - 1, k + 1); ++i)
+      even = even && std::abs(std::log(gap[i] / median)) <= UNEVEN;
+    if (even) costs[k] *= EVEN_JUMP;
+  }
+  return costs;
+}
+
 // The first beat of every bar, from the position in the bar tracked beat by beat (Viterbi): a
-// beat advances the position by one; any other position costs `jump`, so that a beat missed or
+// beat advances the position by one; any other position costs `jump[k]`, so that a beat missed or
 // added by the tracker shifts the bars from there on instead of leaving them out of phase for
 // the rest of the take. A first beat earns its accent's excess over the mean, the others its
 // share of the deficit.
-std::vector<size_t> barStarts(const std::vector<double>& accent, double mean, int m, double jump) {
+std::vector<size_t> barStarts(const std::vector<double>& accent, double mean, int m,
+                              const std::vector<double>& jump) {
   const size_t n = accent.size(), states = size_t(m);
   if (m == 1) {
     std::vector<size_t> every(n);
@@ -144,8 +171,8 @@ std::vector<size_t> barStarts(const std::vector<double>& accent, double mean, in
     const size_t top = size_t(std::max_element(score.begin(), score.end()) - score.begin());
     for (size_t p = 0; p < states; ++p) {
       const size_t before = (p + states - 1) % states;
-      const bool stay = score[before] >= score[top] - jump;
-      next[p] = (stay ? score[before] : score[top] - jump) + earned(k, p);
+      const bool stay = score[before] >= score[top] - jump[k];
+      next[p] = (stay ? score[before] : score[top] - jump[k]) + earned(k, p);
       from[k * states + p] = uint8_t(stay ? before : top);
     }
     score.swap(next);
@@ -211,7 +238,8 @@ Meter findMeter(const std::vector<PlayedNote>& sorted, const std::vector<Onset>&
   }
   meter.strength = std::max(0.0, best);
   const double plain = std::max(1.0, best / (PLAIN_BARS * std::max(spread, 1e-9)));
-  meter.bars = barStarts(accent, mean, bestBar, JUMP_BARS * std::max(best, 0.05) * plain);
+  meter.bars =
+      barStarts(accent, mean, bestBar, jumpCosts(beats, JUMP_BARS * std::max(best, 0.05) * plain));
   if (meter.bars.empty()) meter.bars.push_back(meter.phase);
   meter.phase = meter.bars.front();
   if (numerator > 0) {
