@@ -1,5 +1,7 @@
 // Meter and bar lines from what marks the first beat of a bar: loud and full chords, a new bass
-// note, long notes and a change of harmony (Temperley 2001; Grohganz, Clausen and Mueller 2014).
+// note, long notes and a change of harmony (Temperley 2001; Grohganz, Clausen and Mueller 2014);
+// threes or twos from how those accents recur (J. C. Brown, Determination of the meter of musical
+// scores by autocorrelation, Journal of the Acoustical Society of America 94(4), 1993).
 
 #include "grid_parts.h"
 
@@ -210,25 +212,35 @@ Meter findMeter(const std::vector<PlayedNote>& sorted, const std::vector<Onset>&
   for (double a : accent)
     spread += (a - mean) * (a - mean);
   spread = std::sqrt(spread / double(accent.size()));
+  // How alike the accents are `lag` beats apart: their correlation against the spread.
+  auto alike = [&](size_t lag) {
+    double sum = 0;
+    size_t count = 0;
+    for (size_t k = 0; k + lag < accent.size(); ++k)
+      sum += (accent[k] - mean) * (accent[k + lag] - mean), ++count;
+    return count > 0 ? sum / double(count) / std::max(spread * spread, 1e-12) : 0.0;
+  };
   const int given = numerator > 0 ? beatsPerBar(numerator, denominator) : 0;
-  const std::vector<int> bars = given > 0 ? std::vector<int>{given} : std::vector<int>{2, 3, 4};
+  int bestBar = given;
+  if (given == 0) {
+    // Bars of three or of two and four, from how the accents recur: at lags of three and nine
+    // beats (no multiple of two) against two, four and eight (no multiple of three). Unlike the
+    // contrast of a phase, recurrence needs no phase: a beat the tracker lost or added spoils only
+    // the few pairs across it, where folding the take at one phase blurs all of it (Brown 1993).
+    const double threes = (alike(3) + alike(9)) / 2;
+    const double twos = (alike(2) + alike(4) + alike(8)) / 3;
+    bestBar = threes > twos ? 3 : 4;
+  }
   double best = -1e300;
-  int bestBar = bars.front();
-  for (int m : bars)
-    for (int phase = 0; phase < m; ++phase) {
-      const double c = contrast(m, phase);
-      if (c > best) {
-        best = c;
-        bestBar = m;
-        meter.phase = size_t(phase);
-      }
+  for (int phase = 0; phase < bestBar; ++phase)
+    if (contrast(bestBar, phase) > best) {
+      best = contrast(bestBar, phase);
+      meter.phase = size_t(phase);
     }
-  if (given == 0 && (bestBar == 2 || bestBar == 4)) {
+  if (given == 0 && bestBar == 4) {
     // Four beats a bar only when the third beat is weaker than the first: two bars of two
     // alike would score as one of four by chance alone. And clearly weaker, see FOUR_CLEAR.
-    int four = 0;
-    for (int phase = 1; phase < 4; ++phase)
-      if (contrast(4, phase) > contrast(4, four)) four = phase;
+    const int four = int(meter.phase);
     const double first = contrast(4, four), third = contrast(4, (four + 2) % 4);
     const double others = (contrast(4, (four + 1) % 4) + contrast(4, (four + 3) % 4)) / 2;
     bestBar =
