@@ -149,9 +149,10 @@ std::vector<double> jumpCosts(const std::vector<double>& beats, double jump) {
 // The first beat of every bar, from the position in the bar tracked beat by beat (Viterbi): a
 // beat advances the position by one; any other position costs `jump[k]`, so that a beat missed or
 // added by the tracker shifts the bars from there on instead of leaving them out of phase for
-// the rest of the take. A first beat earns its accent's excess over the mean, the others its
-// share of the deficit.
-std::vector<size_t> barStarts(const std::vector<double>& accent, double mean, int m,
+// the rest of the take. A first beat earns its accent's excess over the mean of the beats
+// within eight of it (a loud or busy passage raises every beat alike), the others their share
+// of the deficit.
+std::vector<size_t> barStarts(const std::vector<double>& accent, int m,
                               const std::vector<double>& jump) {
   const size_t n = accent.size(), states = size_t(m);
   if (m == 1) {
@@ -162,8 +163,12 @@ std::vector<size_t> barStarts(const std::vector<double>& accent, double mean, in
   }
   std::vector<double> score(states, 0.0), next(states);
   std::vector<uint8_t> from(n * states, 0);
+  std::vector<double> around(n + 1, 0.0); // running sums
+  for (size_t k = 0; k < n; ++k)
+    around[k + 1] = around[k] + accent[k];
   auto earned = [&](size_t k, size_t p) {
-    const double z = accent[k] - mean;
+    const size_t first = k >= 8 ? k - 8 : 0, last = std::min(n, k + 9);
+    const double z = accent[k] - (around[last] - around[first]) / double(last - first);
     return p == 0 ? z : -z / double(m - 1);
   };
   for (size_t p = 0; p < states; ++p)
@@ -251,7 +256,7 @@ Meter findMeter(const std::vector<PlayedNote>& sorted, const std::vector<Onset>&
   meter.strength = std::max(0.0, best);
   const double plain = std::max(1.0, best / (PLAIN_BARS * std::max(spread, 1e-9)));
   meter.bars =
-      barStarts(accent, mean, bestBar, jumpCosts(beats, JUMP_BARS * std::max(best, 0.05) * plain));
+      barStarts(accent, bestBar, jumpCosts(beats, JUMP_BARS * std::max(best, 0.05) * plain));
   if (meter.bars.empty()) meter.bars.push_back(meter.phase);
   meter.phase = meter.bars.front();
   if (numerator > 0) {
