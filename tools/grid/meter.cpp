@@ -1,5 +1,7 @@
 // Meter and bar lines from what marks the first beat of a bar: loud and full chords, a new bass
-// note, long notes and a change of harmony (Temperley 2001; Grohganz, Clausen and Mueller 2014).
+// note, long notes and a change of harmony (Temperley 2001; Grohganz, Clausen and Mueller 2014);
+// threes or twos from how those accents recur (J. C. Brown, Determination of the meter of musical
+// scores by autocorrelation, Journal of the Acoustical Society of America 94(4), 1993).
 
 #include "grid_parts.h"
 
@@ -23,6 +25,17 @@ constexpr double JUMP_BARS = 8;
 // the tracker lost. Where the count did slip, the accents folded at one phase blur and the
 // share stays low.
 constexpr double PLAIN_BARS = 0.1;
+// ... and by this many times more where the beats flow evenly: the tracker loses or adds a beat
+// where the playing turns uneven (a held chord, a rush, a run the tracker took for the pulse), so
+// the beat intervals around a slip stray from the local ones; where none strays by more than
+// UNEVEN (a log ratio, about a fifth), contrary accents are the music's.
+constexpr double EVEN_JUMP = 2;
+constexpr double UNEVEN = 0.2;
+// Four beats a bar only when the first beat stands above the third by at least this share of the
+// spread of all accents. A bar of four read with its halves swapped puts every bar line on a
+// beat where none is, while two beats a bar on music in four still marks every bar line (and one
+// more between): where the first and third beats are hardly told apart, two is the safer count.
+constexpr double FOUR_CLEAR = 0.2;
 // Long notes starting at a beat count twice: a note held from a beat marks the start of a bar
 // more reliably than loudness, which follows the player's phrasing (Lerdahl and Jackendoff's
 // preference for strong beats on long events; Temperley 2001).
@@ -113,12 +126,34 @@ bool dividesInThree(const std::vector<Onset>& onsets, const std::vector<double>&
   return three > 1.5 * two && three > 0.1 * total;
 }
 
+// What a change of phase costs at each beat: `jump`, times EVEN_JUMP unless an interval into or
+// out of the beat or its neighbours strays from the median of those within eight beats.
+std::vector<double> jumpCosts(const std::vector<double>& beats, double jump) {
+  const size_t n = beats.size();
+  std::vector<double> gap(n, 0), costs(n, jump);
+  for (size_t k = 1; k < n; ++k)
+    gap[k] = beats[k] - beats[k - 1];
+  std::vector<double> near;
+  for (size_t k = 1; k < n; ++k) {
+    near.assign(gap.begin() + long(k >= 9 ? k - 8 : 1), gap.begin() + long(std::min(n, k + 9)));
+    std::nth_element(near.begin(), near.begin() + long(near.size() / 2), near.end());
+    const double median = near[near.size() / 2];
+    bool even = true;
+    for (size_t i = std::max<size_t>(k, 2) - 1; i <= std::min(n - 1, k + 1); ++i)
+      even = even && std::abs(std::log(gap[i] / median)) <= UNEVEN;
+    if (even) costs[k] *= EVEN_JUMP;
+  }
+  return costs;
+}
+
 // The first beat of every bar, from the position in the bar tracked beat by beat (Viterbi): a
-// beat advances the position by one; any other position costs `jump`, so that a beat missed or
+// beat advances the position by one; any other position costs `jump[k]`, so that a beat missed or
 // added by the tracker shifts the bars from there on instead of leaving them out of phase for
-// the rest of the take. A first beat earns its accent's excess over the mean, the others its
-// share of the deficit.
-std::vector<size_t> barStarts(const std::vector<double>& accent, double mean, int m, double jump) {
+// the rest of the take. A first beat earns its accent's excess over the mean of the beats
+// within eight of it (a loud or busy passage raises every beat alike), the others their share
+// of the deficit.
+std::vector<size_t> barStarts(const std::vector<double>& accent, int m,
+                              const std::vector<double>& jump) {
   const size_t n = accent.size(), states = size_t(m);
   if (m == 1) {
     std::vector<size_t> every(n);
@@ -128,8 +163,12 @@ std::vector<size_t> barStarts(const std::vector<double>& accent, double mean, in
   }
   std::vector<double> score(states, 0.0), next(states);
   std::vector<uint8_t> from(n * states, 0);
+  std::vector<double> around(n + 1, 0.0); // running sums
+  for (size_t k = 0; k < n; ++k)
+    around[k + 1] = around[k] + accent[k];
   auto earned = [&](size_t k, size_t p) {
-    const double z = accent[k] - mean;
+    const size_t first = k >= 8 ? k - 8 : 0, last = std::min(n, k + 9);
+    const double z = accent[k] - (around[last] - around[first]) / double(last - first);
     return p == 0 ? z : -z / double(m - 1);
   };
   for (size_t p = 0; p < states; ++p)
@@ -139,8 +178,8 @@ std::vector<size_t> barStarts(const std::vector<double>& accent, double mean, in
     const size_t top = size_t(std::max_element(score.begin(), score.end()) - score.begin());
     for (size_t p = 0; p < states; ++p) {
       const size_t before = (p + states - 1) % states;
-      const bool stay = score[before] >= score[top] - jump;
-      next[p] = (stay ? score[before] : score[top] - jump) + earned(k, p);
+      const bool stay = score[before] >= score[top] - jump[k];
+      next[p] = (stay ? score[before] : score[top] - jump[k]) + earned(k, p);
       from[k * states + p] = uint8_t(stay ? before : top);
     }
     score.swap(next);
@@ -174,38 +213,50 @@ Meter findMeter(const std::vector<PlayedNote>& sorted, const std::vector<Onset>&
       sum += accent[k], ++count;
     return count > 0 ? sum / count - mean : 0.0;
   };
-  const int given = numerator > 0 ? beatsPerBar(numerator, denominator) : 0;
-  const std::vector<int> bars = given > 0 ? std::vector<int>{given} : std::vector<int>{2, 3, 4};
-  double best = -1e300;
-  int bestBar = bars.front();
-  for (int m : bars)
-    for (int phase = 0; phase < m; ++phase) {
-      const double c = contrast(m, phase);
-      if (c > best) {
-        best = c;
-        bestBar = m;
-        meter.phase = size_t(phase);
-      }
-    }
-  if (given == 0 && (bestBar == 2 || bestBar == 4)) {
-    // Four beats a bar only when the third beat is weaker than the first: two bars of two
-    // alike would score as one of four by chance alone.
-    int four = 0;
-    for (int phase = 1; phase < 4; ++phase)
-      if (contrast(4, phase) > contrast(4, four)) four = phase;
-    const double first = contrast(4, four), third = contrast(4, (four + 2) % 4);
-    const double others = (contrast(4, (four + 1) % 4) + contrast(4, (four + 3) % 4)) / 2;
-    bestBar = first - third >= 0.25 * (first - others) ? 4 : 2;
-    meter.phase = size_t(bestBar == 4 ? four : four % 2);
-    best = contrast(bestBar, int(meter.phase));
-  }
-  meter.strength = std::max(0.0, best);
   double spread = 0;
   for (double a : accent)
     spread += (a - mean) * (a - mean);
   spread = std::sqrt(spread / double(accent.size()));
+  // How alike the accents are `lag` beats apart: their correlation against the spread.
+  auto alike = [&](size_t lag) {
+    double sum = 0;
+    size_t count = 0;
+    for (size_t k = 0; k + lag < accent.size(); ++k)
+      sum += (accent[k] - mean) * (accent[k + lag] - mean), ++count;
+    return count > 0 ? sum / double(count) / std::max(spread * spread, 1e-12) : 0.0;
+  };
+  const int given = numerator > 0 ? beatsPerBar(numerator, denominator) : 0;
+  int bestBar = given;
+  if (given == 0) {
+    // Bars of three or of two and four, from how the accents recur: at lags of three and nine
+    // beats (no multiple of two) against two, four and eight (no multiple of three). Unlike the
+    // contrast of a phase, recurrence needs no phase: a beat the tracker lost or added spoils only
+    // the few pairs across it, where folding the take at one phase blurs all of it (Brown 1993).
+    const double threes = (alike(3) + alike(9)) / 2;
+    const double twos = (alike(2) + alike(4) + alike(8)) / 3;
+    bestBar = threes > twos ? 3 : 4;
+  }
+  double best = -1e300;
+  for (int phase = 0; phase < bestBar; ++phase)
+    if (contrast(bestBar, phase) > best) {
+      best = contrast(bestBar, phase);
+      meter.phase = size_t(phase);
+    }
+  if (given == 0 && bestBar == 4) {
+    // Four beats a bar only when the third beat is weaker than the first: two bars of two
+    // alike would score as one of four by chance alone. And clearly weaker, see FOUR_CLEAR.
+    const int four = int(meter.phase);
+    const double first = contrast(4, four), third = contrast(4, (four + 2) % 4);
+    const double others = (contrast(4, (four + 1) % 4) + contrast(4, (four + 3) % 4)) / 2;
+    bestBar =
+        first - third >= 0.25 * (first - others) && first - third >= FOUR_CLEAR * spread ? 4 : 2;
+    meter.phase = size_t(bestBar == 4 ? four : four % 2);
+    best = contrast(bestBar, int(meter.phase));
+  }
+  meter.strength = std::max(0.0, best);
   const double plain = std::max(1.0, best / (PLAIN_BARS * std::max(spread, 1e-9)));
-  meter.bars = barStarts(accent, mean, bestBar, JUMP_BARS * std::max(best, 0.05) * plain);
+  meter.bars =
+      barStarts(accent, bestBar, jumpCosts(beats, JUMP_BARS * std::max(best, 0.05) * plain));
   if (meter.bars.empty()) meter.bars.push_back(meter.phase);
   meter.phase = meter.bars.front();
   if (numerator > 0) {
