@@ -25,17 +25,24 @@
 //    pulse a listener counts (a fast march in plain quarters), down to 0.3 s a beat.
 // 4. Meter and bar lines. Each beat gets an accent from the onset weight at it, a new low bass
 //    note, long notes starting at it (counting twice) and a change of harmony (pitch-class profile)
-//    from the beat before; bars of 2, 3 and 4 beats are scored at every phase by how much their
-//    first beats stand out, four only when the third beat is weaker than the first (Temperley 2001;
-//    Grohganz, Clausen and Mueller 2014). Onsets at thirds of the beat rather than at halves make
-//    the meter compound: 6/8, 9/8 or 12/8 with the dotted quarter counted. The bar lines then
-//    follow the position in the bar beat by beat (Viterbi), a change of phase paying what about
-//    eight bars of typical accents earn, so that a beat the tracker missed or added costs a bar,
-//    not every bar after it; that bar is written with a signature of its own.
+//    from the beat before. Bars of three or of two and four follow from how the accents recur,
+//    at lags of three and nine beats against two, four and eight (Brown 1993), which needs no
+//    phase, so a beat the tracker lost spoils only the pairs across it; four rather than two
+//    only when the first beat clearly outweighs the third, as a bar of four read with its halves
+//    swapped marks no bar line at all (Temperley 2001; Grohganz, Clausen and Mueller 2014).
+//    Onsets at thirds of the beat rather than at halves make the meter compound: 6/8, 9/8 or
+//    12/8 with the dotted quarter counted. The bar lines then follow the position in the bar
+//    beat by beat (Viterbi), each first beat measured against the beats around it. A change of
+//    phase pays what about eight bars of typical accents earn, more where the bars read plainly
+//    and twice that where the beats flow evenly, so that a beat the tracker missed or added
+//    (where the playing turns uneven) costs a bar, not every bar after it; that bar is written
+//    with a signature of its own.
 //
 // References:
 //   S. Dixon, Automatic extraction of tempo and beat from expressive performances, Journal of
 //     New Music Research 30(1), 2001.
+//   J. C. Brown, Determination of the meter of musical scores by autocorrelation, Journal of the
+//     Acoustical Society of America 94(4), 1993.
 //   D. P. W. Ellis, Beat tracking by dynamic programming, Journal of New Music Research 36(1),
 //     2007.
 //   R. Parncutt, A perceptual model of pulse salience and metrical accent in musical rhythms,
