@@ -67,6 +67,8 @@ def main():
         parser.add_argument(option, required=True)
     parser.add_argument("--performances", default="")
     args = parser.parse_args()
+    # The programs run inside the work folder, so their paths must not be relative to here.
+    args.quorb, args.host, args.maker = map(os.path.abspath, (args.quorb, args.host, args.maker))
     work = os.path.abspath(args.work)
     args.performances = os.path.abspath(args.performances) if args.performances else ""
     shutil.rmtree(work, ignore_errors=True)
