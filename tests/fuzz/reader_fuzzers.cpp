@@ -55,7 +55,7 @@ void fuzzSmf(const std::vector<uint8_t>& bytes) {
 // Every byte is read as part of a record or skipped as damage, records come in file order with
 // takes properly opened and closed, and the conversion takes whatever the reader gives.
 struct Checker : quorb::RecordingSink {
-  quorb::MidiConverter midi{quorb::MidiOptions{44100, 960, 120, {}}}; // the grid found too
+  quorb::MidiConverter midi{quorb::MidiOptions{44100, 960, 120, {}, true}}; // the grid found too
   bool open = false;
   uint64_t takes = 0, nextOffset = 0, index = 0;
   size_t size;

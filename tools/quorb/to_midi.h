@@ -15,13 +15,13 @@ namespace quorb {
 struct MidiOptions {
   double rate = 0;    // host clock ticks per second, > 0
   uint16_t ppq = 960; // 1 to 32767
+  double bpm = 120;   // the plain tempo: whole microseconds per quarter note, 1 to 0xFFFFFF
+  // The grid found in the playing, by default; grid.plain: today's constant tempo at `bpm`.
+  GridSettings grid;
   // Doubles ppq while a tick of the file's slowest quarter would last more than 1.98 ms (a quarter
   // longer than 1.9 s at 960), so that half a tick, the furthest a message moves, stays under
   // 1 ms however slow the beat. A track's own ppq says which was used.
   bool finerForSlowQuarters = false;
-  double bpm = 120; // the plain tempo: whole microseconds per quarter note, 1 to 0xFFFFFF
-  // The grid found in the playing, by default; grid.plain: today's constant tempo at `bpm`.
-  GridSettings grid;
 };
 
 // Microseconds per quarter note for options.bpm; throws std::invalid_argument when out of range.
