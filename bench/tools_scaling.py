@@ -15,6 +15,7 @@ does not count.
 import argparse
 import os
 import random
+import re
 import shutil
 import struct
 import subprocess
@@ -127,8 +128,14 @@ def main():
                 drawing = os.path.join(work, "hour.svg")
                 with open(drawing, "w", encoding="utf-8") as f:
                     f.write(drawing_of(page.read()))
-            peak, seconds = measure([renderer, drawing, "-o", os.path.join(work, "hour.png")])
-            print(f"rsvg-convert renders it in {seconds:.2f} s, peak {peak / 2**20:.1f} MiB")
+            # librsvg renders at most 32767 pixels a side; a long take's page is wider than that.
+            with open(drawing, encoding="utf-8") as f:
+                width = float(re.search(r'<svg width="([0-9.]+)"', f.read()).group(1))
+            zoom = min(1.0, 32000 / width)
+            peak, seconds = measure([renderer, "--zoom", f"{zoom:.4f}", drawing, "-o",
+                                     os.path.join(work, "hour.png")])
+            print(f"rsvg-convert renders it ({width:.0f} px wide, at zoom {zoom:.2f}) in "
+                  f"{seconds:.2f} s, peak {peak / 2**20:.1f} MiB")
 
 
 if __name__ == "__main__":
