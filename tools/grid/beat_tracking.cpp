@@ -1,6 +1,7 @@
 // Beat tracking by dynamic programming over (time frame, beat period) (Ellis 2007, with the
-// period as part of the state so that the tempo may drift as the playing does), then each beat
-// moved onto the onset that marks it. The pulse's local period anchors the metrical level.
+// period as part of the state so that the tempo may drift as the playing does, and held beats
+// after which it returns), then each beat moved onto the onset that marks it. The pulse's local
+// period anchors the metrical level.
 
 #include "grid_parts.h"
 
@@ -21,6 +22,17 @@ constexpr double CHANGE = 60;     // per beat, times (log of the period ratio to
 constexpr double DRIFT = 2;       // per beat, times (log of the period ratio to the induced one)^2
 constexpr double BEAT_COST = 0.1; // per beat, so that beats where nothing is played cost
 constexpr double SNAP = 0.5;      // periods a tracked beat may move onto an onset, either side
+// A held beat: a player lengthens a beat at a phrase end or on a held chord and then resumes
+// the tempo, which the path's period, turning a few percent a beat, cannot follow; it would
+// put a beat into the silence or slip onto the off-beats. So a beat may last one of HELD
+// periods when nothing is played over its last QUIET periods, at HELD_COST, and keep the
+// period it had (the tempo returns). Never two in a row: held beats in a chain would stand in
+// for a slower pulse.
+constexpr double HELD[] = {1.2, 1.5, 1.8};
+constexpr double QUIET = 0.5;
+constexpr double HELD_COST = 0.25;
+// A beat on no onset whose neighbours lie less than SQUEEZED local periods apart is dropped.
+constexpr double SQUEEZED = 1.9;
 // The fastest beat counted when it is the surface pulse (200 BPM).
 constexpr double FASTEST_SURFACE = 0.3;
 
@@ -67,6 +79,33 @@ void snap(const std::vector<Onset>& onsets, std::vector<double>& beats) {
   }
 }
 
+// A beat that sits on no onset is removed where the beats either side of it lie less than
+// SQUEEZED local periods apart. In a steady pulse a beat on a rest leaves its neighbours two
+// periods apart; squeezed between them it is the path's guess inside a lengthened beat, which
+// would put one beat too many into the bar. The local period is the median of the intervals
+// within AROUND beats.
+void dropSqueezed(const std::vector<Onset>& onsets, std::vector<double>& beats) {
+  constexpr size_t AROUND = 8;
+  if (beats.size() < 2 * AROUND + 2) return;
+  auto played = [&](double t) {
+    const auto it = std::lower_bound(onsets.begin(), onsets.end(), t,
+                                     [](const Onset& o, double x) { return o.time < x; });
+    return it != onsets.end() && it->time == t; // snap puts a beat exactly on its onset
+  };
+  std::vector<double> kept{beats.front()}, window;
+  for (size_t k = 1; k + 1 < beats.size(); ++k) {
+    window.clear();
+    for (size_t j = k > AROUND ? k - AROUND : 0; j < std::min(beats.size() - 1, k + AROUND); ++j)
+      window.push_back(beats[j + 1] - beats[j]);
+    const auto middle = window.begin() + long(window.size() / 2);
+    std::nth_element(window.begin(), middle, window.end());
+    if (beats[k + 1] - kept.back() < SQUEEZED * *middle && !played(beats[k])) continue;
+    kept.push_back(beats[k]);
+  }
+  kept.push_back(beats.back());
+  beats = std::move(kept);
+}
+
 } // namespace
 
 std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pulse) {
@@ -100,18 +139,33 @@ std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pu
   for (int d = -REACH; d <= REACH; ++d)
     change[d + REACH] = float(CHANGE * std::pow(d * logStep, 2));
 
-  // score is kept for the last `longest` frames only; `from` for every state: the steps the
-  // period changed from the beat before, or START for the first beat.
+  // Onsets at or before each frame, to find where nothing is played.
+  std::vector<uint32_t> played(frames, 0);
+  for (const Onset& o : onsets) {
+    const long f = std::lround((o.time - origin) / FRAME);
+    if (f >= 0 && f < long(frames)) ++played[size_t(f)];
+  }
+  for (size_t f = 1; f < frames; ++f)
+    played[f] += played[f - 1];
+
+  // score (beats after a beat of one period) and heldScore (beats after a held one) are kept for
+  // the last `held` frames only; `from` for every state: the steps the period changed from the
+  // beat before (plus AFTER_HELD when that one ended a held beat), or START for the first beat;
+  // `stretched` for each held state the entry of HELD it took.
   constexpr int8_t START = std::numeric_limits<int8_t>::min();
-  const size_t ring = size_t(longest) + 1;
-  std::vector<float> score(ring * periods, 0.0f);
-  std::vector<int8_t> from(frames * periods, START);
+  constexpr int8_t AFTER_HELD = 16;
+  const size_t held = size_t(std::ceil(longest * HELD[std::size(HELD) - 1])) + 1;
+  const size_t ring = held + 1;
+  std::vector<float> score(ring * periods, 0.0f), heldScore(ring * periods, 0.0f);
+  std::vector<int8_t> from(frames * periods, START), stretched(frames * periods, START);
   constexpr float NONE = -std::numeric_limits<float>::infinity();
   float bestEnd = NONE;
   size_t endFrame = 0;
   int endState = BAND;
+  bool endHeld = false;
   for (size_t f = 0; f < frames; ++f) {
     float* here = &score[(f % ring) * periods];
+    float* hereHeld = &heldScore[(f % ring) * periods];
     for (int j = 0; j < periods; ++j) {
       const int steps = centre[f] + j - BAND;
       const size_t lag = size_t(lagOf(steps));
@@ -120,6 +174,7 @@ std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pu
       int8_t step = START;
       if (f >= lag) {
         const float* before = &score[((f - lag) % ring) * periods];
+        const float* beforeHeld = &heldScore[((f - lag) % ring) * periods];
         const int base = steps - centre[f - lag] + BAND;
         for (int d = -REACH; d <= REACH; ++d) {
           const int k = base - d;
@@ -129,29 +184,71 @@ std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pu
             best = v;
             step = int8_t(d);
           }
+          const float w = beforeHeld[k] - change[d + REACH];
+          if (w > best) {
+            best = w;
+            step = int8_t(d + AFTER_HELD);
+          }
         }
       }
       here[j] = best + s[f] - prior[j];
       from[f * periods + size_t(j)] = step;
+      float bestHeld = NONE;
+      int8_t stretch = START;
+      for (size_t r = 0; r < std::size(HELD); ++r) {
+        const size_t gap = size_t(std::lround(HELD[r] * double(lag)));
+        if (f < gap + 3) continue;
+        const size_t g = f - gap;
+        // Nothing played over the held beat's last QUIET periods (its own onset's 3 frames
+        // excepted) up to this beat's onset, whose salience spreads 3 frames before it.
+        const size_t quiet = std::max(g + 3, f - size_t(QUIET * double(lag)));
+        if (quiet < f - 4 && played[f - 4] != played[quiet]) continue;
+        const int k = steps - centre[g] + BAND;
+        if (k < 0 || k >= periods) continue;
+        const float v = score[(g % ring) * periods + size_t(k)] - float(HELD_COST);
+        if (v > bestHeld) {
+          bestHeld = v;
+          stretch = int8_t(r);
+        }
+      }
+      hereHeld[j] = bestHeld + s[f] - prior[j];
+      stretched[f * periods + size_t(j)] = stretch;
       // The last beat comes within a period of the last onset, on either side.
       if (f + lag >= last && here[j] > bestEnd) {
         bestEnd = here[j];
         endFrame = f;
         endState = j;
+        endHeld = false;
+      }
+      if (f + lag >= last && hereHeld[j] > bestEnd) {
+        bestEnd = hereHeld[j];
+        endFrame = f;
+        endState = j;
+        endHeld = true;
       }
     }
   }
   std::vector<double> beats;
   for (size_t f = endFrame;;) {
     beats.push_back(origin + double(f) * FRAME);
-    const int8_t step = from[f * periods + size_t(endState)];
-    if (step == START) break;
     const int steps = centre[f] + endState - BAND;
+    if (endHeld) {
+      const int r = stretched[f * periods + size_t(endState)];
+      f -= size_t(std::lround(HELD[size_t(r)] * double(lagOf(steps))));
+      endState = steps - centre[f] + BAND;
+      endHeld = false;
+      continue;
+    }
+    int8_t step = from[f * periods + size_t(endState)];
+    if (step == START) break;
+    endHeld = step > REACH;
+    if (endHeld) step = int8_t(step - AFTER_HELD);
     f -= size_t(lagOf(steps));
     endState = steps - step - centre[f] + BAND;
   }
   std::reverse(beats.begin(), beats.end());
   snap(onsets, beats);
+  dropSqueezed(onsets, beats);
   return beats;
 }
 
