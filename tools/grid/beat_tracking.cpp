@@ -149,15 +149,31 @@ std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pu
     played[f] += played[f - 1];
 
   // score (beats after a beat of one period) and heldScore (beats after a held one) are kept for
-  // the last `held` frames only; `from` for every state: the steps the period changed from the
-  // beat before (plus AFTER_HELD when that one ended a held beat), or START for the first beat;
-  // `stretched` for each held state the entry of HELD it took.
+  // the last `held` frames only. Per state, the way back to the beat before, in one byte, so that
+  // the tracker's memory stays one byte per frame and period: its low four bits the steps the
+  // period changed (plus AFTER_HELD when that beat ended a held one; the two kinds apart), its
+  // high four the entry of HELD the held state took; FIRST in either for none.
   constexpr int8_t START = std::numeric_limits<int8_t>::min();
   constexpr int8_t AFTER_HELD = 16;
+  constexpr uint8_t FIRST = 15;
+  auto pack = [](int8_t step, int8_t stretch) {
+    const int low = step == START  ? FIRST
+                    : step > REACH ? step - AFTER_HELD + 3 * REACH + 1
+                                   : step + REACH;
+    const int high = stretch == START ? FIRST : stretch;
+    return uint8_t(low | high << 4);
+  };
+  auto stepOf = [](uint8_t way) {
+    const int low = way & 15;
+    return low == FIRST      ? START
+           : low > 2 * REACH ? int8_t(low - 3 * REACH - 1 + AFTER_HELD)
+                             : int8_t(low - REACH);
+  };
+  auto stretchOf = [](uint8_t way) { return int(way >> 4); };
   const size_t held = size_t(std::ceil(longest * HELD[std::size(HELD) - 1])) + 1;
   const size_t ring = held + 1;
   std::vector<float> score(ring * periods, 0.0f), heldScore(ring * periods, 0.0f);
-  std::vector<int8_t> from(frames * periods, START), stretched(frames * periods, START);
+  std::vector<uint8_t> way(frames * periods, pack(START, START));
   constexpr float NONE = -std::numeric_limits<float>::infinity();
   float bestEnd = NONE;
   size_t endFrame = 0;
@@ -192,7 +208,6 @@ std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pu
         }
       }
       here[j] = best + s[f] - prior[j];
-      from[f * periods + size_t(j)] = step;
       float bestHeld = NONE;
       int8_t stretch = START;
       for (size_t r = 0; r < std::size(HELD); ++r) {
@@ -212,7 +227,7 @@ std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pu
         }
       }
       hereHeld[j] = bestHeld + s[f] - prior[j];
-      stretched[f * periods + size_t(j)] = stretch;
+      way[f * periods + size_t(j)] = pack(step, stretch);
       // The last beat comes within a period of the last onset, on either side.
       if (f + lag >= last && here[j] > bestEnd) {
         bestEnd = here[j];
@@ -233,13 +248,13 @@ std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pu
     beats.push_back(origin + double(f) * FRAME);
     const int steps = centre[f] + endState - BAND;
     if (endHeld) {
-      const int r = stretched[f * periods + size_t(endState)];
+      const int r = stretchOf(way[f * periods + size_t(endState)]);
       f -= size_t(std::lround(HELD[size_t(r)] * double(lagOf(steps))));
       endState = steps - centre[f] + BAND;
       endHeld = false;
       continue;
     }
-    int8_t step = from[f * periods + size_t(endState)];
+    int8_t step = stepOf(way[f * periods + size_t(endState)]);
     if (step == START) break;
     endHeld = step > REACH;
     if (endHeld) step = int8_t(step - AFTER_HELD);
