@@ -19,8 +19,12 @@
 //    period within x1.37 of the local one; a beat collects the onset salience at its frame and
 //    pays for changing its period from the beat before (squared log ratio) and for straying from
 //    the local period. One pass over frames x periods, then backtracking: linear in the take.
-//    Each beat then moves onto the onset that most marks it within half a beat, as rubato moves
-//    single beats further than a regular path may turn.
+//    A beat may be held (1.2 to 1.8 periods, where nothing is played over its last half), the
+//    tempo returning after it, never twice in a row: a player lengthens a phrase end or a held
+//    chord and goes on, which a path turning a few percent a beat would fill with a beat too
+//    many. Each beat then moves onto the onset that most marks it within half a beat, as rubato
+//    moves single beats further than a regular path may turn; a beat on no onset squeezed
+//    between its neighbours (under 1.9 local periods apart) is dropped.
 //    When every beat is halved by an onset and nothing divides the halves, the halves are the
 //    pulse a listener counts (a fast march in plain quarters), down to 0.3 s a beat.
 // 4. Meter and bar lines. Each beat gets an accent from the onset weight at it, a new low bass
