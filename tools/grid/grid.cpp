@@ -5,8 +5,10 @@
 //    loudest (doubling every 20 velocity steps), the time to the next onset (a durational accent
 //    that saturates, after Parncutt 1994) and how low its lowest note lies against the notes
 //    around it. The tracker reads a salience of its own: loudness doubling only every 60 steps
-//    (a pianist voices the melody loudest wherever it falls) and a held bass note counting up to
-//    twice.
+//    (a pianist voices the melody loudest wherever it falls), a held bass note counting up to
+//    twice, and the lowest voice's own rhythm: the time to the next onset in its register
+//    saturating like the gap, and a lowest note that moves from the last one in its register
+//    counting twice (the bass moves with the harmony on the beat, the chords after it repeat).
 // 2. Tempo induction. In windows of 24 s every 3 s, the intervals between each onset and its
 //    later neighbours up to 5 s are gathered in a histogram, each pair weighted by the product
 //    of its weights to the power 1.5. Each candidate beat period (0.25-2.5 s) is scored by the

@@ -24,7 +24,7 @@ struct Onset {
   double weight; // how strongly it marks a beat; 1 on average over a take
   int lowest;    // lowest pitch of the group
   // How strongly it marks where a beat falls, for the tracker: the weight with loudness counting
-  // less and a held bass more; 1 on average over a take.
+  // less, and a held or moving bass more; 1 on average over a take.
   double salience = 1;
 };
 

@@ -63,7 +63,27 @@ std::vector<Onset> makeOnsets(const std::vector<PlayedNote>& sorted) {
     // every 60 steps here, and a held lowest note adds up to as much again, saturating like
     // the gap.
     const double bassAccent = 1 + (1 - std::exp(-bassHeld[k] / 0.4));
-    onsets[k].salience = std::exp2(velocity / 60) * chord * lasting * bass * bassAccent;
+    // The lowest voice's own rhythm. An accompaniment puts a bass note on the beat and chords
+    // above it after the beat, the chords often as loud and as many-voiced as the bass is
+    // not; what tells them apart is that the bass moves: (1) the time to the next onset whose
+    // lowest note lies no more than a major third above this one's saturates like the gap, so
+    // the bass keeps its accent through the chords after it while those, ended by the next
+    // bass note, do not; (2) a lowest note that differs from the last one played in its
+    // register (within a fourth) counts double: the bass changes pitch with the harmony on the
+    // beat while the chords after it repeat theirs.
+    double voiceGap = 2.0; // seconds; the accent grows little beyond
+    for (size_t j = k + 1; j < onsets.size() && onsets[j].time < onsets[k].time + voiceGap; ++j)
+      if (onsets[j].lowest <= onsets[k].lowest + 4) voiceGap = onsets[j].time - onsets[k].time;
+    const double voiceAccent = 1 + (1 - std::exp(-voiceGap / 1.2));
+    bool moved = true;
+    for (size_t j = k; j-- > 0 && onsets[j].time > onsets[k].time - 2.0;)
+      if (std::abs(onsets[j].lowest - onsets[k].lowest) <= 5) {
+        moved = onsets[j].lowest != onsets[k].lowest;
+        break;
+      }
+    const double motion = moved ? 2 : 1;
+    onsets[k].salience =
+        std::exp2(velocity / 60) * chord * lasting * bass * bassAccent * voiceAccent * motion;
   }
   double total = 0, salient = 0;
   for (const Onset& o : onsets)
