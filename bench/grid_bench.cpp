@@ -1,13 +1,14 @@
 // How well and how fast findGrid finds the musician's grid.
 //
-//   quorb_grid_bench [GRID_DEV_FOLDER] [--verbose] [--meter-alone]
+//   quorb_grid_bench [GRID_DEV_FOLDER] [--verbose] [--meter-alone [--faults]]
 //
 // 1. The synthetic takes (tools/grid/takes.h), five seeds each: beat and bar F-measure (70 ms),
 //    tempo error, metrical level and the meter found, steady and expressive kinds apart.
 // 2. Human piano performances with hand-annotated beats, when GRID_DEV_FOLDER holds them
 //    (NAME.mid beside NAME_annotations.txt): the same measures per file and their means.
 //    With --meter-alone, instead: the meter step alone on the annotated beats, so that its bar
-//    lines and beats a bar are measured apart from the beat tracker's errors.
+//    lines and beats a bar are measured apart from the beat tracker's errors; with --faults
+//    too, on the annotated beats with the tracker's typical faults added (see withFaults).
 // 3. The time findGrid takes on one generated hour of about 200,000 notes, best of three, and
 //    the peak memory of this process afterwards.
 #include <algorithm>
@@ -118,16 +119,32 @@ struct MeterAlone {
 
 // Adds one file to `into`; the annotated bar length is the most common count of beats between
 // downbeats, and 6/8, 9/8 and 12/8 count dotted quarters.
-void meterAlone(const std::vector<PlayedNote>& notes, const std::vector<double>& beats,
-                const std::vector<bool>& isDownbeat, const std::string& meter,
+// The annotated beats with the tracker's typical faults at about the rates measured on its
+// output: one beat added midway between two every 97 beats, and runs of 12 beats in every 100
+// moved onto the off-beat, so that the meter step's robustness is measured against known bars.
+std::vector<double> withFaults(const std::vector<double>& beats) {
+  std::vector<double> out;
+  for (size_t k = 0; k < beats.size(); ++k) {
+    const bool next = k + 1 < beats.size();
+    if (next && k % 100 >= 40 && k % 100 < 52)
+      out.push_back((beats[k] + beats[k + 1]) / 2);
+    else
+      out.push_back(beats[k]);
+    if (next && k % 97 == 70) out.push_back((beats[k] + beats[k + 1]) / 2);
+  }
+  return out;
+}
+
+void meterAlone(const std::vector<PlayedNote>& notes, const std::vector<double>& annotated,
+                bool faulty, const std::vector<bool>& isDownbeat, const std::string& meter,
                 std::initializer_list<MeterAlone*> into, const char* name, bool verbose) {
   std::map<int, int> lengths;
   int count = 0;
   bool started = false;
   std::vector<double> downbeats;
-  for (size_t k = 0; k < beats.size(); ++k) {
+  for (size_t k = 0; k < annotated.size(); ++k) {
     if (isDownbeat[k]) {
-      downbeats.push_back(beats[k]);
+      downbeats.push_back(annotated[k]);
       if (started) ++lengths[count];
       started = true;
       count = 0;
@@ -144,6 +161,7 @@ void meterAlone(const std::vector<PlayedNote>& notes, const std::vector<double>&
 
   const std::vector<PlayedNote> sorted = grid::sortedNotes(notes);
   const std::vector<grid::Onset> onsets = grid::makeOnsets(sorted);
+  const std::vector<double> beats = faulty ? withFaults(annotated) : annotated;
   auto barF = [&](const grid::Meter& m) {
     std::vector<double> lines;
     for (size_t k : m.bars)
@@ -166,7 +184,7 @@ void meterAlone(const std::vector<PlayedNote>& notes, const std::vector<double>&
                 found.denominator == 8 ? " compound" : "");
 }
 
-void gridDev(const std::string& folder, bool verbose, bool alone) {
+void gridDev(const std::string& folder, bool verbose, bool alone, bool faults) {
   namespace fs = std::filesystem;
   if (!fs::is_directory(folder)) {
     std::printf("grid-dev not found: skipped (looked in %s)\n\n", folder.c_str());
@@ -206,7 +224,7 @@ void gridDev(const std::string& folder, bool verbose, bool alone) {
     if (alone) {
       const std::string name =
           std::string(1, "AB"[(index - 1) % 2]) + " " + midi.stem().string().substr(0, 46);
-      meterAlone(notesOf(midi.string()), beats, isDownbeat, meter,
+      meterAlone(notesOf(midi.string()), beats, faults, isDownbeat, meter,
                  {&allAlone, &halfAlone[(index - 1) % 2]}, name.c_str(), verbose);
       continue;
     }
@@ -227,7 +245,8 @@ void gridDev(const std::string& folder, bool verbose, bool alone) {
           meter.c_str(), found.c_str(), grid.confidence, grid.pulse ? "" : "  no pulse");
   }
   if (alone) {
-    std::printf("The meter step alone, on the annotated beats\n");
+    std::printf("The meter step alone, on the annotated beats%s\n",
+                faults ? " with a beat added and off-beat runs" : "");
     allAlone.print("mean, grid-dev");
     halfAlone[0].print("  half A (even places)");
     halfAlone[1].print("  half B (odd places)");
@@ -270,19 +289,21 @@ void oneHour() {
 
 int main(int argc, char** argv) {
   std::string folder = "../shared/grid-dev";
-  bool verbose = false, alone = false;
+  bool verbose = false, alone = false, faults = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--verbose")
       verbose = true;
     else if (arg == "--meter-alone")
       alone = true;
+    else if (arg == "--faults")
+      faults = true;
     else
       folder = arg;
   }
   try {
     synthetic();
-    gridDev(folder, verbose, alone);
+    gridDev(folder, verbose, alone, faults);
     oneHour();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "quorb_grid_bench: %s\n", e.what());

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdint>
 
 namespace quorb::grid {
 
@@ -40,6 +39,13 @@ constexpr double FOUR_CLEAR = 0.2;
 // more reliably than loudness, which follows the player's phrasing (Lerdahl and Jackendoff's
 // preference for strong beats on long events; Temperley 2001).
 constexpr double LENGTH_WEIGHT = 2;
+// The scale at which accents become log-probabilities of the position in the bar: a beat whose
+// accent stands out by the spread of all accents counts this many nats for being a first beat.
+// Larger comes nearer the single best way (below); the bar lines change little from half to
+// twice this.
+constexpr double BELIEF = 2;
+// A change of position by other than one beat added or lost costs this many changes.
+constexpr double FAR_JUMP = 2;
 
 double distance(const Chroma& a, const Chroma& b) {
   double ab = 0, aa = 0, bb = 0;
@@ -146,14 +152,21 @@ std::vector<double> jumpCosts(const std::vector<double>& beats, double jump) {
   return costs;
 }
 
-// The first beat of every bar, from the position in the bar tracked beat by beat (Viterbi): a
-// beat advances the position by one; any other position costs `jump[k]`, so that a beat missed or
+// The first beat of every bar, from the position in the bar tracked beat by beat: a beat
+// advances the position by one; any other position costs `jump[k]`, so that a beat missed or
 // added by the tracker shifts the bars from there on instead of leaving them out of phase for
 // the rest of the take. A first beat earns its accent's excess over the mean of the beats
 // within eight of it (a loud or busy passage raises every beat alike), the others their share
-// of the deficit.
+// of the deficit. Costs and earnings are log-probabilities in units of `spread` / BELIEF.
+//
+// Each beat is taken as a first beat where that is the most probable position over all the
+// ways the count may have run (forward-backward), not on the single best way (Viterbi): after a
+// slip the accents often stay ambiguous for some bars, and the single best way must put the
+// change of phase at one beat, getting every bar line up to the right one wrong when it guesses
+// wrong; the posterior weighs the places the slip may have been and each bar line follows the
+// evidence around it.
 std::vector<size_t> barStarts(const std::vector<double>& accent, int m,
-                              const std::vector<double>& jump) {
+                              const std::vector<double>& jump, double spread) {
   const size_t n = accent.size(), states = size_t(m);
   if (m == 1) {
     std::vector<size_t> every(n);
@@ -161,36 +174,57 @@ std::vector<size_t> barStarts(const std::vector<double>& accent, int m,
       every[k] = k;
     return every;
   }
-  std::vector<double> score(states, 0.0), next(states);
-  std::vector<uint8_t> from(n * states, 0);
+  if (n == 0) return {};
+  const double belief = BELIEF / std::max(spread, 1e-9);
   std::vector<double> around(n + 1, 0.0); // running sums
   for (size_t k = 0; k < n; ++k)
     around[k + 1] = around[k] + accent[k];
   auto earned = [&](size_t k, size_t p) {
     const size_t first = k >= 8 ? k - 8 : 0, last = std::min(n, k + 9);
     const double z = accent[k] - (around[last] - around[first]) / double(last - first);
-    return p == 0 ? z : -z / double(m - 1);
+    return belief * (p == 0 ? z : -z / double(m - 1));
   };
+  // From position q at beat k - 1 to p at beat k. A beat added keeps the position, one lost
+  // moves it by two; any other change is two slips at once (FAR_JUMP).
+  auto moved = [&](size_t k, size_t q, size_t p) {
+    const size_t step = (p + states - q) % states;
+    if (step == 1) return 0.0;
+    return -belief * jump[k] * (step <= 2 ? 1 : FAR_JUMP) - std::log(double(states));
+  };
+  auto logSum = [](const std::vector<double>& v) {
+    const double top = *std::max_element(v.begin(), v.end());
+    double sum = 0;
+    for (double x : v)
+      sum += std::exp(x - top);
+    return top + std::log(sum);
+  };
+  std::vector<double> forward(n * states), backward(n * states, 0.0), terms(states), ahead(states);
   for (size_t p = 0; p < states; ++p)
-    score[p] = earned(0, p);
-  for (size_t k = 1; k < n; ++k) {
-    // The best position to jump from, whatever the next one is.
-    const size_t top = size_t(std::max_element(score.begin(), score.end()) - score.begin());
+    forward[p] = earned(0, p);
+  for (size_t k = 1; k < n; ++k)
     for (size_t p = 0; p < states; ++p) {
-      const size_t before = (p + states - 1) % states;
-      const bool stay = score[before] >= score[top] - jump[k];
-      next[p] = (stay ? score[before] : score[top] - jump[k]) + earned(k, p);
-      from[k * states + p] = uint8_t(stay ? before : top);
+      for (size_t q = 0; q < states; ++q)
+        terms[q] = forward[(k - 1) * states + q] + moved(k, q, p);
+      forward[k * states + p] = logSum(terms) + earned(k, p);
     }
-    score.swap(next);
+  for (size_t k = n - 1; k-- > 0;) {
+    for (size_t q = 0; q < states; ++q)
+      ahead[q] = backward[(k + 1) * states + q] + earned(k + 1, q);
+    for (size_t p = 0; p < states; ++p) {
+      for (size_t q = 0; q < states; ++q)
+        terms[q] = ahead[q] + moved(k + 1, p, q);
+      backward[k * states + p] = logSum(terms);
+    }
   }
-  size_t p = size_t(std::max_element(score.begin(), score.end()) - score.begin());
   std::vector<size_t> starts;
-  for (size_t k = n; k-- > 0;) {
-    if (p == 0) starts.push_back(k);
-    p = from[k * states + p];
+  for (size_t k = 0; k < n; ++k) {
+    const double* f = &forward[k * states];
+    const double* b = &backward[k * states];
+    bool first = true;
+    for (size_t p = 1; p < states; ++p)
+      first = first && f[0] + b[0] >= f[p] + b[p];
+    if (first) starts.push_back(k);
   }
-  std::reverse(starts.begin(), starts.end());
   return starts;
 }
 
@@ -255,8 +289,8 @@ Meter findMeter(const std::vector<PlayedNote>& sorted, const std::vector<Onset>&
   }
   meter.strength = std::max(0.0, best);
   const double plain = std::max(1.0, best / (PLAIN_BARS * std::max(spread, 1e-9)));
-  meter.bars =
-      barStarts(accent, bestBar, jumpCosts(beats, JUMP_BARS * std::max(best, 0.05) * plain));
+  meter.bars = barStarts(accent, bestBar,
+                         jumpCosts(beats, JUMP_BARS * std::max(best, 0.05) * plain), spread);
   if (meter.bars.empty()) meter.bars.push_back(meter.phase);
   meter.phase = meter.bars.front();
   if (numerator > 0) {
