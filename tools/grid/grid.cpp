@@ -38,11 +38,13 @@
 //    swapped marks no bar line at all (Temperley 2001; Grohganz, Clausen and Mueller 2014).
 //    Onsets at thirds of the beat rather than at halves make the meter compound: 6/8, 9/8 or
 //    12/8 with the dotted quarter counted. The bar lines then follow the position in the bar
-//    beat by beat (Viterbi), each first beat measured against the beats around it. A change of
-//    phase pays what about eight bars of typical accents earn, more where the bars read plainly
-//    and twice that where the beats flow evenly, so that a beat the tracker missed or added
-//    (where the playing turns uneven) costs a bar, not every bar after it; that bar is written
-//    with a signature of its own.
+//    beat by beat, each first beat measured against the beats around it: a beat is a first beat
+//    where that is its most probable position over every way the count may have run
+//    (forward-backward), so that after a slip each bar line follows the evidence around it. A
+//    change of phase pays what about eight bars of typical accents earn, more where the bars
+//    read plainly and twice that where the beats flow evenly, so that a beat the tracker missed
+//    or added (where the playing turns uneven) costs a bar, not every bar after it; that bar is
+//    written with a signature of its own.
 //
 // References:
 //   S. Dixon, Automatic extraction of tempo and beat from expressive performances, Journal of
