@@ -117,8 +117,6 @@ struct MeterAlone {
   }
 };
 
-// Adds one file to `into`; the annotated bar length is the most common count of beats between
-// downbeats, and 6/8, 9/8 and 12/8 count dotted quarters.
 // The annotated beats with the tracker's typical faults at about the rates measured on its
 // output: one beat added midway between two every 97 beats, and runs of 12 beats in every 100
 // moved onto the off-beat, so that the meter step's robustness is measured against known bars.
@@ -135,6 +133,8 @@ std::vector<double> withFaults(const std::vector<double>& beats) {
   return out;
 }
 
+// Adds one file to `into`; the annotated bar length is the most common count of beats between
+// downbeats, and 6/8, 9/8 and 12/8 count dotted quarters.
 void meterAlone(const std::vector<PlayedNote>& notes, const std::vector<double>& annotated,
                 bool faulty, const std::vector<bool>& isDownbeat, const std::string& meter,
                 std::initializer_list<MeterAlone*> into, const char* name, bool verbose) {
