@@ -72,7 +72,7 @@ std::vector<double> accents(const std::vector<PlayedNote>& sorted, const std::ve
                             const std::vector<double>& beats) {
   const size_t n = beats.size();
   if (n < 2) return std::vector<double>(n, 0.0); // no period to measure a beat by
-  std::vector<double> weight(n, 0), bass(n, 0), length(n, 0), change(n, 0);
+  std::vector<double> weight(n, 0), bass(n, 0), length(n, 0), change(n, 0), newBass(n, 0);
   std::vector<int> low(n, 128);
   std::vector<Chroma> chroma(n, Chroma{});
   size_t o = 0, s = 0;
@@ -104,13 +104,22 @@ std::vector<double> accents(const std::vector<PlayedNote>& sorted, const std::ve
     if (low[k] < 128) bass[k] = std::max(0.0, sum / count - low[k] + 2);
     if (k > 0) change[k] = distance(chroma[k - 1], chroma[k]);
   }
+  // The bass moving to another pitch class than at the last beat with a new bass note: the
+  // harmony's root changes at the bar line more than within the bar, and a bass that repeats its
+  // note or octave keeps the harmony however loud it is played.
+  for (size_t k = 0, last = n; k < n; ++k) {
+    if (low[k] == 128) continue;
+    if (last < n && low[last] % 12 != low[k] % 12) newBass[k] = 1;
+    last = k;
+  }
   normalise(weight);
   normalise(bass);
   normalise(length);
   normalise(change);
+  normalise(newBass);
   std::vector<double> accent(n);
   for (size_t k = 0; k < n; ++k)
-    accent[k] = weight[k] + bass[k] + LENGTH_WEIGHT * length[k] + change[k];
+    accent[k] = weight[k] + bass[k] + LENGTH_WEIGHT * length[k] + change[k] + newBass[k];
   return accent;
 }
 
