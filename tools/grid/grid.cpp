@@ -30,12 +30,14 @@
 //    When every beat is halved by an onset and nothing divides the halves, the halves are the
 //    pulse a listener counts (a fast march in plain quarters), down to 0.3 s a beat.
 // 4. Meter and bar lines. Each beat gets an accent from the onset weight at it, a new low bass
-//    note, long notes starting at it (counting twice) and a change of harmony (pitch-class profile)
-//    from the beat before. Bars of three or of two and four follow from how the accents recur,
-//    at lags of three and nine beats against two, four and eight (Brown 1993), which needs no
-//    phase, so a beat the tracker lost spoils only the pairs across it; four rather than two
-//    only when the first beat clearly outweighs the third, as a bar of four read with its halves
-//    swapped marks no bar line at all (Temperley 2001; Grohganz, Clausen and Mueller 2014).
+//    note, a bass moving to another pitch class, long notes starting at it (counting twice) and a
+//    change of harmony (pitch-class profile) from the beat before. Bars of three or of two and
+//    four follow from how the accents recur, at lags of three and nine beats against two, four
+//    and eight (Brown 1993), and how the rhythm within the beats recurs at those lags more than
+//    one beat nearer or farther (a figure repeated bar by bar; Foote and Cooper 2001). Neither
+//    needs a phase, so a beat the tracker lost spoils only the pairs across it; four rather than
+//    two only when the first beat clearly outweighs the third, as a bar of four read with its
+//    halves swapped marks no bar line at all (Temperley 2001; Grohganz, Clausen and Mueller 2014).
 //    Onsets at thirds of the beat rather than at halves make the meter compound: 6/8, 9/8 or
 //    12/8 with the dotted quarter counted. The bar lines then follow the position in the bar
 //    beat by beat, each first beat measured against the beats around it: a beat is a first beat
@@ -51,6 +53,8 @@
 //     New Music Research 30(1), 2001.
 //   J. C. Brown, Determination of the meter of musical scores by autocorrelation, Journal of the
 //     Acoustical Society of America 94(4), 1993.
+//   J. Foote, M. Cooper, Visualizing musical structure and rhythm via self-similarity,
+//     International Computer Music Conference, 2001.
 //   D. P. W. Ellis, Beat tracking by dynamic programming, Journal of New Music Research 36(1),
 //     2007.
 //   R. Parncutt, A perceptual model of pulse salience and metrical accent in musical rhythms,

@@ -1,7 +1,8 @@
 // Meter and bar lines from what marks the first beat of a bar: loud and full chords, a new bass
 // note, long notes and a change of harmony (Temperley 2001; Grohganz, Clausen and Mueller 2014);
 // threes or twos from how those accents recur (J. C. Brown, Determination of the meter of musical
-// scores by autocorrelation, Journal of the Acoustical Society of America 94(4), 1993).
+// scores by autocorrelation, Journal of the Acoustical Society of America 94(4), 1993) and how the
+// rhythm within the beats recurs (Foote and Cooper 2001, see grid.cpp).
 
 #include "grid_parts.h"
 
@@ -46,6 +47,10 @@ constexpr double LENGTH_WEIGHT = 2;
 constexpr double BELIEF = 2;
 // A change of position by other than one beat added or lost costs this many changes.
 constexpr double FAR_JUMP = 2;
+// How much the recurrence of the rhythm within the beats weighs against that of the accents in
+// telling bars of three from bars of two and four: its peaks, differences of cosines, stand about
+// a quarter as tall as the accents' correlations, so that at this weight they count alike.
+constexpr double RHYTHM_WEIGHT = 4;
 
 double distance(const Chroma& a, const Chroma& b) {
   double ab = 0, aa = 0, bb = 0;
@@ -121,6 +126,50 @@ std::vector<double> accents(const std::vector<PlayedNote>& sorted, const std::ve
   for (size_t k = 0; k < n; ++k)
     accent[k] = weight[k] + bass[k] + LENGTH_WEIGHT * length[k] + change[k] + newBass[k];
   return accent;
+}
+
+// Where the onsets within each beat fall, in twelfths of the beat so that eighths, sixteenths
+// and triplets each have places of their own.
+using Rhythm = std::array<double, 12>;
+
+std::vector<Rhythm> rhythms(const std::vector<Onset>& onsets, const std::vector<double>& beats) {
+  const size_t n = beats.size();
+  std::vector<Rhythm> rhythm(n, Rhythm{});
+  size_t o = 0;
+  for (size_t k = 0; k + 1 < n; ++k) {
+    const double period = beats[k + 1] - beats[k];
+    const double near = std::min(0.07, 0.2 * period);
+    while (o < onsets.size() && onsets[o].time < beats[k] - near)
+      ++o;
+    for (size_t i = o; i < onsets.size() && onsets[i].time < beats[k + 1] - near; ++i) {
+      const long part = std::lround((onsets[i].time - beats[k]) / period * 12);
+      rhythm[k][size_t(std::clamp(part, 0L, 11L))] += 1;
+    }
+  }
+  return rhythm;
+}
+
+// How far the rhythm within the beats recurs `lag` beats apart more than one beat nearer or
+// farther: the mean cosine of the beats' rhythms at that lag against the mean of the two beside
+// it. A figure repeated bar by bar makes a peak at the bar's length and its multiples, where
+// rhythms that only run on (a melody slowing into longer notes) fall off with the lag smoothly.
+// Two silent beats count as alike.
+double rhythmPeak(const std::vector<Rhythm>& rhythm, size_t lag) {
+  auto recurrence = [&](size_t apart) {
+    double sum = 0;
+    size_t count = 0;
+    for (size_t k = 0; k + apart + 1 < rhythm.size(); ++k, ++count) {
+      double ab = 0, aa = 0, bb = 0;
+      for (size_t i = 0; i < 12; ++i) {
+        ab += rhythm[k][i] * rhythm[k + apart][i];
+        aa += rhythm[k][i] * rhythm[k][i];
+        bb += rhythm[k + apart][i] * rhythm[k + apart][i];
+      }
+      sum += aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : aa == bb;
+    }
+    return count > 0 ? sum / double(count) : 0.0;
+  };
+  return recurrence(lag) - (recurrence(lag - 1) + recurrence(lag + 1)) / 2;
 }
 
 // Whether beats divide in three (compound meter: the counted beat is a dotted quarter).
@@ -275,8 +324,15 @@ Meter findMeter(const std::vector<PlayedNote>& sorted, const std::vector<Onset>&
     // beats (no multiple of two) against two, four and eight (no multiple of three). Unlike the
     // contrast of a phase, recurrence needs no phase: a beat the tracker lost or added spoils only
     // the few pairs across it, where folding the take at one phase blurs all of it (Brown 1993).
-    const double threes = (alike(3) + alike(9)) / 2;
-    const double twos = (alike(2) + alike(4) + alike(8)) / 3;
+    // The music's figures say the same: an accompaniment or a rhythm repeated bar by bar recurs
+    // at the bar's length whether or not its first beat is played louder or longer (Foote and
+    // Cooper's self-similarity, here of the rhythm within each beat).
+    const std::vector<Rhythm> rhythm = rhythms(onsets, beats);
+    const double threes = (alike(3) + alike(9)) / 2 +
+                          RHYTHM_WEIGHT * (rhythmPeak(rhythm, 3) + rhythmPeak(rhythm, 9)) / 2;
+    const double twos =
+        (alike(2) + alike(4) + alike(8)) / 3 +
+        RHYTHM_WEIGHT * (rhythmPeak(rhythm, 2) + rhythmPeak(rhythm, 4) + rhythmPeak(rhythm, 8)) / 3;
     bestBar = threes > twos ? 3 : 4;
   }
   double best = -1e300;
