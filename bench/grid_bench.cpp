@@ -4,12 +4,13 @@
 //
 // 1. The synthetic takes (tools/grid/takes.h), five seeds each: beat and bar F-measure (70 ms),
 //    tempo error, metrical level and the meter found, steady and expressive kinds apart.
-// 2. Human piano performances with hand-annotated beats, when GRID_DEV_FOLDER holds them
+// 2. Each steady texture at every tempo from 60 to 180 BPM in steps of 15.
+// 3. Human piano performances with hand-annotated beats, when GRID_DEV_FOLDER holds them
 //    (NAME.mid beside NAME_annotations.txt): the same measures per file and their means.
 //    With --meter-alone, instead: the meter step alone on the annotated beats, so that its bar
 //    lines and beats a bar are measured apart from the beat tracker's errors; with --faults
 //    too, on the annotated beats with the tracker's typical faults added (see withFaults).
-// 3. The time findGrid takes on one generated hour of about 200,000 notes, best of three, and
+// 4. The time findGrid takes on one generated hour of about 200,000 notes, best of three, and
 //    the peak memory of this process afterwards.
 #include <algorithm>
 #include <chrono>
@@ -84,6 +85,42 @@ void synthetic() {
   for (uint32_t seed = 1; seed <= 10; ++seed)
     pulses += findGrid(takes::randomNotes(300, 60, seed)).pulse;
   std::printf("random times: a pulse found in %d of 10 takes\n\n", pulses);
+}
+
+// Each steady texture at every tempo from 60 to 180 BPM in steps of 15, not only at the tempos
+// of its kind: a musician plays to whatever click the song wants.
+void tempoSweep() {
+  std::printf("Steady textures over 60-180 BPM, 3 seeds each (beat F / bar F)\n");
+  Scores all;
+  int beatsShort = 0, barsShort = 0;
+  std::map<std::pair<int, int>, bool> seen; // texture, numerator
+  for (const takes::TakeKind& kind : takes::kinds()) {
+    if (kind.bpmFrom != kind.bpmTo || seen[{int(kind.texture), kind.numerator}]) continue;
+    seen[{int(kind.texture), kind.numerator}] = true;
+    const std::string name = kind.name.substr(0, kind.name.rfind(' '));
+    std::printf("%-16s", name.c_str());
+    for (double bpm = 60; bpm <= 180; bpm += 15) {
+      takes::TakeKind at = kind;
+      at.bpmFrom = at.bpmTo = bpm;
+      Scores one;
+      for (uint32_t seed = 1; seed <= 3; ++seed) {
+        const takes::Take take = takes::makeTake(at, seed);
+        const Grid grid = findGrid(take.notes);
+        one.add(takes::fMeasure(grid.beats, take.beats),
+                takes::fMeasure(takes::barLines(grid), take.downbeats),
+                takes::tempoError(grid.beats, take.beats),
+                takes::levelRatio(grid.beats, take.beats));
+      }
+      std::printf(" %3.0f %.2f/%.2f", bpm, one.beatF / 3, one.barF / 3);
+      all.add(one.beatF / 3, one.barF / 3, one.tempo / 3, one.level / 3);
+      beatsShort += one.beatF / 3 < 0.97;
+      barsShort += one.barF / 3 < 0.90;
+    }
+    std::printf("\n");
+  }
+  all.print("mean over textures and tempos");
+  std::printf("%34s beat F under 0.97: %d, bar F under 0.90: %d, of %d\n\n", "", beatsShort,
+              barsShort, all.files);
 }
 
 // Notes from a MIDI file's channel messages; a Note On at velocity 0 ends a note.
@@ -303,6 +340,7 @@ int main(int argc, char** argv) {
   }
   try {
     synthetic();
+    tempoSweep();
     gridDev(folder, verbose, alone, faults);
     oneHour();
   } catch (const std::exception& e) {
