@@ -10,13 +10,15 @@
 //    saturating like the gap, and a lowest note that moves from the last one in its register
 //    counting twice (the bass moves with the harmony on the beat, the chords after it repeat).
 // 2. Tempo induction. In windows of 24 s every 3 s, the intervals between each onset and its
-//    later neighbours up to 5 s are gathered in a histogram, each pair weighted by the product
-//    of its weights to the power 1.5. Each candidate beat period (0.25-2.5 s) is scored by the
-//    intervals at it and at its multiples (the bar), times a broad preference for beats near 0.5 s;
-//    one path of periods through the windows, paying for each change, keeps the metrical level
-//    while the tempo drifts (Dixon 2001, BeatRoot's clustering of inter-onset intervals; the tempo
-//    prior of Ellis 2007). Plain pair counts against their local mean measure how sure the
-//    pulse is; any take of 8 onsets or more gets a grid.
+//    later neighbours up to 5 s (all within 2 s, the perceptual present; beyond it only the next
+//    16, so that the notes of a run do not lend the slow levels their long intervals) are
+//    gathered in a histogram, each pair weighted by the product of its weights to the power 1.5.
+//    Each candidate beat period (0.25-2.5 s) is scored by the intervals at it and at its multiples
+//    (the bar), times a broad preference for beats near 0.5 s; one path of periods through the
+//    windows, paying for each change, keeps the metrical level while the tempo drifts (Dixon 2001,
+//    BeatRoot's clustering of inter-onset intervals; the tempo prior of Ellis 2007). Plain pair
+//    counts against their local mean measure how sure the pulse is; any take of 8 onsets or more
+//    gets a grid.
 // 3. Beat tracking by dynamic programming (Ellis 2007). The state is a 10 ms frame and a beat
 //    period within x1.37 of the local one; a beat collects the onset salience at its frame and
 //    pays for changing its period from the beat before (squared log ratio) and for straying from

@@ -20,6 +20,11 @@ constexpr double PREFERRED = 0.5; // the beat listeners tap most readily (120 BP
 constexpr double SPREAD = 1.0;    // ... and the spread of that preference, in octaves
 constexpr double JUMP = 20;       // cost of a period change between windows, per (log ratio)^2
 constexpr int FARTHEST = 40;      // period steps considered between windows (x2.2)
+// The intervals an onset forms: with every later onset within PRESENT seconds, beyond that only
+// with its next NEAREST onsets, and never more than MOST (bounding the cost of a dense take).
+constexpr double PRESENT = 2.0;
+constexpr size_t NEAREST = 16;
+constexpr size_t MOST = 40;
 
 using Histogram = std::vector<float>;
 
@@ -48,6 +53,11 @@ Pulse inducePulse(const std::vector<Onset>& onsets) {
   const double origin = onsets.front().time;
   const size_t blocks = size_t((onsets.back().time - origin) / HOP) + 1;
   const size_t bins = size_t(LONGEST / BIN) + 1;
+  // A listener relates an onset to everything that follows within about two seconds (the
+  // perceptual present), further only to the next few events, not to each note of a run. Were
+  // every pair over bars of sixteenths counted, the slow levels, whose multiples reach furthest,
+  // would gather the most: a fast 4/4 in sixteenths would be counted in half notes, a fast 6/8
+  // in whole bars. A sparse texture keeps its long intervals (the bar).
   // Pairs of onsets up to LONGEST apart, by the hop block of the first: weighted by the product
   // of the onsets' weights to the power 1.5, so that the intervals between accents stand out
   // from those between passing notes (its square lets the bar outweigh the beat of a fast
@@ -57,9 +67,9 @@ Pulse inducePulse(const std::vector<Onset>& onsets) {
       counts(blocks, Histogram(bins, 0.0f));
   for (size_t i = 0; i < onsets.size(); ++i) {
     const size_t b = size_t((onsets[i].time - origin) / HOP);
-    for (size_t j = i + 1; j < onsets.size() && j <= i + 40; ++j) {
+    for (size_t j = i + 1; j < onsets.size() && j <= i + MOST; ++j) {
       const double lag = onsets[j].time - onsets[i].time;
-      if (lag > LONGEST) break;
+      if (lag > LONGEST || (lag > PRESENT && j > i + NEAREST)) break;
       block[b][size_t(std::lround(lag / BIN))] +=
           float(std::pow(onsets[i].weight * onsets[j].weight, 1.5));
       counts[b][size_t(std::lround(lag / BIN))] += 1.0f;
