@@ -20,6 +20,8 @@ std::vector<TakeKind> kinds() {
       {"alberti 4/4 80", T::Alberti, 4, 4, 80, 80, 0, 20},
       {"chorale 3/4 72", T::Chorale, 3, 4, 72, 72, 2, 20},
       {"toccata 4/4 130", T::Toccata, 4, 4, 130, 130, 0, 20},
+      {"toccata 4/4 176", T::Toccata, 4, 4, 176, 176, 1, 32},
+      {"barcarolle 6/8 150", T::Barcarolle, 6, 8, 150, 150, 2, 32},
       {"accelerando march 4/4 80-140", T::March, 4, 4, 80, 140, 1, 24},
       {"ritardando waltz 3/4 160-100", T::Waltz, 3, 4, 160, 100, 2, 32},
       {"ritardando barcarolle 6/8 80-55", T::Barcarolle, 6, 8, 80, 55, 0, 20},
