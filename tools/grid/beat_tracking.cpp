@@ -14,9 +14,8 @@ namespace quorb::grid {
 
 namespace {
 
-constexpr double FRAME = 0.010; // seconds; well inside the 70 ms a listener allows
-constexpr int BAND = 16;        // periods each side of the pulse's local one: up to x1.37
-constexpr int REACH = 3;        // period steps a beat may change from the one before
+constexpr int BAND = 16; // periods each side of the pulse's local one: up to x1.37
+constexpr int REACH = 3; // period steps a beat may change from the one before
 // Weights of the score of a beat sequence, in units of the mean onset weight:
 constexpr double CHANGE = 60;     // per beat, times (log of the period ratio to the last beat)^2
 constexpr double DRIFT = 2;       // per beat, times (log of the period ratio to the induced one)^2
@@ -36,8 +35,9 @@ constexpr double SQUEEZED = 1.9;
 // The fastest beat counted when it is the surface pulse (200 BPM).
 constexpr double FASTEST_SURFACE = 0.3;
 
-// Onset salience spread over neighbouring frames: a beat a frame or three off still counts.
-std::vector<float> strength(const std::vector<Onset>& onsets, double origin, size_t frames) {
+} // namespace
+
+std::vector<float> frameSalience(const std::vector<Onset>& onsets, double origin, size_t frames) {
   std::vector<float> s(frames, 0.0f);
   const float shape[] = {1.0f, 0.8f, 0.45f, 0.15f};
   for (const Onset& o : onsets) {
@@ -48,6 +48,8 @@ std::vector<float> strength(const std::vector<Onset>& onsets, double origin, siz
   }
   return s;
 }
+
+namespace {
 
 // Each beat moved onto the onset that most marks it within half a beat either side: salience
 // times closeness, falling linearly to nothing half a beat away. The path keeps the pulse
@@ -127,7 +129,7 @@ std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pu
   const double origin = onsets.front().time - longest * FRAME;
   const size_t last = size_t(std::lround((onsets.back().time - origin) / FRAME));
   const size_t frames = last + size_t(longest) + 1;
-  const std::vector<float> s = strength(onsets, origin, frames);
+  const std::vector<float> s = frameSalience(onsets, origin, frames);
   const size_t first = size_t(longest);
   std::vector<int> centre(frames);
   for (size_t f = 0; f < frames; ++f)

@@ -51,6 +51,13 @@ Pulse inducePulse(const std::vector<Onset>& onsets);
 // the pulse's.
 std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pulse);
 
+// The trackers' time step, seconds; well inside the 70 ms a listener allows.
+constexpr double FRAME = 0.010;
+
+// Onset salience spread over neighbouring frames from `origin` on: a beat a frame or three off
+// still counts.
+std::vector<float> frameSalience(const std::vector<Onset>& onsets, double origin, size_t frames);
+
 // Beats at exactly `period` seconds apart, in the phase the onsets fit best.
 std::vector<double> fixedBeats(const std::vector<Onset>& onsets, double period);
 
@@ -66,6 +73,12 @@ struct Meter {
   std::vector<size_t> bars; // indices of every bar line among them, increasing
   double strength = 0;
 };
+
+// How strongly each beat sounds like the first of a bar: the onset weight at it, a new low bass
+// note, the bass moving to another pitch class, long notes starting (counting twice) and the
+// harmony changing from the beat before.
+std::vector<double> beatAccents(const std::vector<PlayedNote>& sorted,
+                                const std::vector<Onset>& onsets, const std::vector<double>& beats);
 
 // The meter and where bars start, from accents, bass, long notes and harmony changes at the
 // beats. numerator > 0 fixes the meter and only the phase is found.

@@ -72,9 +72,12 @@ void normalise(std::vector<double>& v) {
       x *= double(v.size()) / sum;
 }
 
+} // namespace
+
 // How strongly each beat sounds like the first of a bar.
-std::vector<double> accents(const std::vector<PlayedNote>& sorted, const std::vector<Onset>& onsets,
-                            const std::vector<double>& beats) {
+std::vector<double> beatAccents(const std::vector<PlayedNote>& sorted,
+                                const std::vector<Onset>& onsets,
+                                const std::vector<double>& beats) {
   const size_t n = beats.size();
   if (n < 2) return std::vector<double>(n, 0.0); // no period to measure a beat by
   std::vector<double> weight(n, 0), bass(n, 0), length(n, 0), change(n, 0), newBass(n, 0);
@@ -127,6 +130,8 @@ std::vector<double> accents(const std::vector<PlayedNote>& sorted, const std::ve
     accent[k] = weight[k] + bass[k] + LENGTH_WEIGHT * length[k] + change[k] + newBass[k];
   return accent;
 }
+
+namespace {
 
 // Where the onsets within each beat fall, in twelfths of the beat so that eighths, sixteenths
 // and triplets each have places of their own.
@@ -292,7 +297,7 @@ Meter findMeter(const std::vector<PlayedNote>& sorted, const std::vector<Onset>&
                 const std::vector<double>& beats, int numerator, int denominator) {
   Meter meter;
   if (beats.size() < 2) return meter;
-  const std::vector<double> accent = accents(sorted, onsets, beats);
+  const std::vector<double> accent = beatAccents(sorted, onsets, beats);
   double mean = 0;
   for (double a : accent)
     mean += a;
