@@ -49,6 +49,15 @@
 //    read plainly and twice that where the beats flow evenly, so that a beat the tracker missed
 //    or added (where the playing turns uneven) costs a bar, not every bar after it; that bar is
 //    written with a signature of its own.
+//    Where the beats flow evenly (the median change from one beat interval to the next within
+//    5 %), the bar lines come instead from a second dynamic programme whose steps are whole bars
+//    (the bar pointer of Whiteley, Cemgil and Godsill 2006; Krebs, Boeck and Widmer 2013): the
+//    state a frame and a bar period near the counted beats a bar times the local beat period, a
+//    bar earning the accent of its first beat against the beats around it and the salience at
+//    its inner beats, evenly spaced, and paying for a change of period from the bar before. A
+//    count beat by beat follows any run of contrary accents; whole bars keep their length, and
+//    take a beat more or less only where the count above found one. Each bar line then goes
+//    onto the tracked beat nearest it.
 //
 // References:
 //   S. Dixon, Automatic extraction of tempo and beat from expressive performances, Journal of
@@ -62,6 +71,10 @@
 //   R. Parncutt, A perceptual model of pulse salience and metrical accent in musical rhythms,
 //     Music Perception 11(4), 1994.
 //   D. Temperley, The Cognition of Basic Musical Structures, MIT Press, 2001.
+//   N. Whiteley, A. T. Cemgil, S. Godsill, Bayesian modelling of temporal structure in musical
+//     audio, ISMIR 2006.
+//   F. Krebs, S. Boeck, G. Widmer, Rhythmic pattern modeling for beat and downbeat tracking in
+//     musical audio, ISMIR 2013.
 //   H. Grohganz, M. Clausen, M. Mueller, Estimating musical time information from performed
 //     MIDI files, ISMIR 2014.
 
@@ -128,7 +141,8 @@ Grid findGrid(const std::vector<PlayedNote>& notes, const GridOptions& options) 
 
   grid::Pulse pulse;
   std::vector<double> beats;
-  if (options.knownBpm > 0 && std::isfinite(options.knownBpm)) {
+  const bool clock = options.knownBpm > 0 && std::isfinite(options.knownBpm);
+  if (clock) {
     pulse.periods = {60 / options.knownBpm};
     pulse.strength = 1.35; // an even clock: as sure of the pulse as a clearly periodic take
     beats = grid::fixedBeats(onsets, pulse.periods[0]);
@@ -137,8 +151,17 @@ Grid findGrid(const std::vector<PlayedNote>& notes, const GridOptions& options) 
     beats = grid::surfaceLevel(onsets, grid::trackBeats(onsets, pulse));
   }
   if (beats.size() < 2) return noPulse(end);
-  const grid::Meter meter =
+  grid::Meter meter =
       grid::findMeter(sorted, onsets, beats, options.numerator, options.denominator);
+  if (!clock) {
+    // Where the beats flow evenly, the bar lines of whole bars tracked at once.
+    std::vector<size_t> bars = grid::trackBars(sorted, onsets, beats, meter.bars,
+                                               beatsPerBar(meter.numerator, meter.denominator));
+    if (!bars.empty()) {
+      meter.bars = std::move(bars);
+      meter.phase = meter.bars.front();
+    }
+  }
 
   // Beats go on at the pace of the nearest ones before the first note and after the last.
   const double before = period(beats, 0, +1), after = period(beats, beats.size() - 2, -1);

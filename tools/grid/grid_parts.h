@@ -85,6 +85,14 @@ std::vector<double> beatAccents(const std::vector<PlayedNote>& sorted,
 Meter findMeter(const std::vector<PlayedNote>& sorted, const std::vector<Onset>& onsets,
                 const std::vector<double>& beats, int numerator, int denominator);
 
+// The bar lines among the tracked beats, tracked a whole bar at a time: `perBar` beats evenly
+// dividing each bar, its period near `perBar` times the beats' local one, a bar of a beat more
+// or less only near where the meter's count (`counted`, bar lines among the beats) has one.
+// None where the beats do not flow evenly.
+std::vector<size_t> trackBars(const std::vector<PlayedNote>& sorted,
+                              const std::vector<Onset>& onsets, const std::vector<double>& beats,
+                              const std::vector<size_t>& counted, int perBar);
+
 } // namespace quorb::grid
 
 #endif // QUORB_TOOLS_GRID_GRID_PARTS_H

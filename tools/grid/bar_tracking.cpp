@@ -1,0 +1,256 @@
+// Bar tracking by dynamic programming over (time frame, bar period), after the bar pointer of
+// Whiteley, Cemgil and Godsill and the joint beat and downbeat trackers of Krebs, Boeck and
+// Widmer: a step is a whole bar, scored by what marks its first beat (the meter's accents) and
+// by the salience at its inner beats, evenly spaced, and paying for a change of its period, so
+// that a bar broadened as a whole stretches rather than the count slipping a beat. Its bar lines
+// then go onto the tracked beats.
+//
+// References:
+//   N. Whiteley, A. T. Cemgil, S. Godsill, Bayesian modelling of temporal structure in musical
+//     audio, ISMIR 2006.
+//   F. Krebs, S. Boeck, G. Widmer, Rhythmic pattern modeling for beat and downbeat tracking in
+//     musical audio, ISMIR 2013; An efficient state-space model for joint tempo and meter
+//     tracking, ISMIR 2015.
+
+#include "grid_parts.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+namespace quorb::grid {
+
+namespace {
+
+constexpr int BAND = 12; // periods each side of the bar's local one: up to x1.27
+constexpr int REACH = 3; // period steps a bar may change from the one before
+// Weights of the score of a bar sequence, in units of the mean onset salience:
+constexpr double CHANGE = 60;    // per bar, times (log of the period ratio to the last bar)^2
+constexpr double DRIFT = 2;      // per bar, times (log of the period ratio to the local one)^2
+constexpr double BAR_COST = 0.1; // per bar, so that bars where nothing is played cost
+// A first beat earns its accent's excess over the beats within eight of it, in the spread of
+// all accents, times this: about two onsets' salience for a first beat standing out by the
+// spread, so that the bars' phase outweighs a single loud off-beat but not the beats themselves.
+constexpr double DOWNBEAT = 2;
+// The beat tracker's beats count as much as this many onsets: the bars follow them unless whole
+// bars fit the playing better, so that the path does not slide onto the off-beats of a passage
+// in running notes.
+constexpr double TRACKED = 2;
+// The bars are tracked only where the beats flow evenly: where the median change from one beat
+// interval to the next stays within this log ratio (5 %). There the bars keep their length and
+// whole bars fit the playing; where the player shapes each beat (rubato, fermatas, ritardandos
+// of a few beats) the beat tracker's path, turning beat by beat, and the meter's count, which
+// may slip a beat, follow the playing better.
+constexpr double EVEN = 0.05;
+// A bar of a beat more or less, the beat period kept, costs this much (about five bars of clear
+// first beats), and only where the meter's count, which weighs every way the count may have run,
+// found a bar of another length: a player who adds or drops a beat does so once, and a count
+// that follows single contrary accents elsewhere would break the bars' regular flow.
+constexpr double SLIP = 10;
+
+// The beats' local period at each beat: the median of the intervals within eight beats.
+std::vector<double> localPeriods(const std::vector<double>& beats) {
+  const size_t n = beats.size();
+  std::vector<double> local(n), window;
+  for (size_t k = 0; k < n; ++k) {
+    window.clear();
+    for (size_t j = k > 8 ? k - 8 : 0; j < std::min(n - 1, k + 8); ++j)
+      window.push_back(beats[j + 1] - beats[j]);
+    const auto middle = window.begin() + long(window.size() / 2);
+    std::nth_element(window.begin(), middle, window.end());
+    local[k] = *middle;
+  }
+  return local;
+}
+
+// The median change from one beat interval to the next, as a log ratio.
+double unevenness(const std::vector<double>& beats) {
+  std::vector<double> change;
+  for (size_t k = 2; k < beats.size(); ++k)
+    change.push_back(std::abs(std::log((beats[k] - beats[k - 1]) / (beats[k - 1] - beats[k - 2]))));
+  if (change.empty()) return 0;
+  const auto middle = change.begin() + long(change.size() / 2);
+  std::nth_element(change.begin(), middle, change.end());
+  return *middle;
+}
+
+// `weight` at each time, spread over neighbouring frames as the onsets' salience is.
+void spreadOver(std::vector<float>& frames, double origin, double time, double weight) {
+  const float shape[] = {1.0f, 0.8f, 0.45f, 0.15f};
+  const long f = std::lround((time - origin) / FRAME);
+  for (long e = -3; e <= 3; ++e)
+    if (f + e >= 0 && f + e < long(frames.size()))
+      frames[size_t(f + e)] += float(weight) * shape[std::abs(e)];
+}
+
+} // namespace
+
+std::vector<size_t> trackBars(const std::vector<PlayedNote>& sorted,
+                              const std::vector<Onset>& onsets, const std::vector<double>& beats,
+                              const std::vector<size_t>& counted, int perBar) {
+  std::vector<size_t> bars;
+  if (perBar < 2 || beats.size() < 2 * size_t(perBar) || onsets.empty() || unevenness(beats) > EVEN)
+    return bars;
+  const std::vector<double> local = localPeriods(beats);
+  // A state's period is counted in steps from the local bar period at its frame (`centre`, in
+  // steps of PERIOD_STEP from FASTEST), so the band follows the tempo through the take.
+  constexpr int periods = 2 * BAND + 1;
+  const double logStep = std::log(PERIOD_STEP);
+  auto stepsOf = [&](double period) {
+    return int(std::lround(std::log(period / FASTEST) / logStep));
+  };
+  const auto [fast, slow] = std::minmax_element(local.begin(), local.end());
+  const int lowest = stepsOf(*fast * perBar) - BAND - REACH;
+  std::vector<int> lags;
+  for (int steps = lowest; steps <= stepsOf(*slow * perBar) + BAND + REACH; ++steps)
+    lags.push_back(std::max(1, int(std::lround(FASTEST * std::pow(PERIOD_STEP, steps) / FRAME))));
+  auto lagOf = [&](int steps) { return lags[size_t(steps - lowest)]; };
+  const int longest = lags.back();
+  // Frame 0 lies a longest bar before the first onset, so that a bar line may precede it.
+  const double origin = onsets.front().time - longest * FRAME;
+  const size_t last = size_t(std::lround((onsets.back().time - origin) / FRAME));
+  const size_t frames = last + size_t(longest) + 1;
+  const size_t first = size_t(longest);
+
+  std::vector<float> s = frameSalience(onsets, origin, frames);
+  for (double t : beats)
+    spreadOver(s, origin, t, TRACKED);
+  // What marks a first beat, from the meter's accents at the tracked beats: each against the
+  // beats within eight of it (a loud or busy passage raises every beat alike).
+  std::vector<float> d(frames, 0.0f);
+  {
+    const std::vector<double> accent = beatAccents(sorted, onsets, beats);
+    const size_t n = accent.size();
+    double mean = 0, spread = 0;
+    for (double a : accent)
+      mean += a;
+    mean /= double(n);
+    for (double a : accent)
+      spread += (a - mean) * (a - mean);
+    spread = std::max(std::sqrt(spread / double(n)), 1e-9);
+    std::vector<double> sum(n + 1, 0.0); // running sums
+    for (size_t k = 0; k < n; ++k)
+      sum[k + 1] = sum[k] + accent[k];
+    for (size_t k = 0; k < n; ++k) {
+      const size_t from = k >= 8 ? k - 8 : 0, to = std::min(n, k + 9);
+      const double excess = accent[k] - (sum[to] - sum[from]) / double(to - from);
+      spreadOver(d, origin, beats[k], DOWNBEAT * excess / spread);
+    }
+  }
+  // Where the meter's count found a bar of another length: within half a beat of its end.
+  std::vector<char> slip(frames, 0);
+  for (size_t i = 1; i < counted.size(); ++i) {
+    if (counted[i] - counted[i - 1] == size_t(perBar) || counted[i] >= beats.size()) continue;
+    const double t = beats[counted[i]], half = local[counted[i]] / 2;
+    const long from = std::lround((t - half - origin) / FRAME);
+    const long to = std::lround((t + half - origin) / FRAME);
+    for (long f = std::max(0L, from); f <= to && f < long(frames); ++f)
+      slip[size_t(f)] = 1;
+  }
+  std::vector<int> centre(frames);
+  for (size_t f = 0, b = 0; f < frames; ++f) {
+    const double t = origin + double(f) * FRAME;
+    while (b + 1 < beats.size() && beats[b + 1] <= t)
+      ++b;
+    centre[f] = stepsOf(local[b] * perBar);
+  }
+  float prior[periods];
+  for (int j = 0; j < periods; ++j)
+    prior[j] = float(DRIFT * std::pow((j - BAND) * logStep, 2) + BAR_COST);
+  float change[2 * REACH + 1];
+  for (int e = -REACH; e <= REACH; ++e)
+    change[e + REACH] = float(CHANGE * std::pow(e * logStep, 2));
+
+  // score (bars ending at a frame) is kept for the last longest bar only; per state, the steps
+  // the period changed from the bar before, START for the first bar line.
+  constexpr int8_t START = std::numeric_limits<int8_t>::min();
+  constexpr int8_t ODD = 32; // a bar of perBar + (way - ODD) beats
+  const size_t ring = size_t(longest) * size_t(perBar + 1) / size_t(perBar) + 2;
+  std::vector<float> score(ring * size_t(periods), 0.0f);
+  std::vector<int8_t> way(frames * size_t(periods), START);
+  constexpr float NONE = -std::numeric_limits<float>::infinity();
+  float bestEnd = NONE;
+  size_t endFrame = 0;
+  int endState = BAND;
+  for (size_t f = 0; f < frames; ++f) {
+    float* here = &score[(f % ring) * size_t(periods)];
+    for (int j = 0; j < periods; ++j) {
+      const int steps = centre[f] + j - BAND;
+      const size_t lag = size_t(lagOf(steps));
+      // The first bar line comes within a bar of the first onset, on either side.
+      float best = (f + lag >= first && f <= first + lag) ? 0.0f : NONE;
+      int8_t step = START;
+      if (f >= lag) {
+        const size_t g = f - lag;
+        float inner = 0;
+        for (int i = 1; i < perBar; ++i)
+          inner += s[g + size_t(std::lround(double(i * long(lag)) / perBar))];
+        const float* before = &score[(g % ring) * size_t(periods)];
+        const int base = steps - centre[g] + BAND;
+        for (int e = -REACH; e <= REACH; ++e) {
+          const int k = base - e;
+          if (k < 0 || k >= periods) continue;
+          const float v = before[k] - change[e + REACH] + inner;
+          if (v > best) {
+            best = v;
+            step = int8_t(e);
+          }
+        }
+      }
+      // A bar of a beat more or less, at the same beat period: the player added or dropped one.
+      for (int odd = -1; odd <= 1 && slip[f]; odd += 2) {
+        const int count = perBar + odd;
+        const size_t span = size_t(std::lround(double(lag) * count / perBar));
+        if (count < 1 || f < span) continue;
+        const size_t g = f - span;
+        const int k = steps - centre[g] + BAND;
+        if (k < 0 || k >= periods) continue;
+        float inner = 0;
+        for (int i = 1; i < count; ++i)
+          inner += s[g + size_t(std::lround(double(i * long(lag)) / perBar))];
+        const float v = score[(g % ring) * size_t(periods) + size_t(k)] - float(SLIP) + inner;
+        if (v > best) {
+          best = v;
+          step = int8_t(ODD + odd);
+        }
+      }
+      here[j] = best + s[f] + d[f] - prior[j];
+      way[f * size_t(periods) + size_t(j)] = step;
+      // The last bar line comes within a bar of the last onset, on either side.
+      if (f + lag >= last && here[j] > bestEnd) {
+        bestEnd = here[j];
+        endFrame = f;
+        endState = j;
+      }
+    }
+  }
+  std::vector<size_t> lines;
+  for (size_t f = endFrame;;) {
+    lines.push_back(f);
+    const int steps = centre[f] + endState - BAND;
+    const int8_t step = way[f * size_t(periods) + size_t(endState)];
+    if (step == START) break;
+    if (step > REACH) {
+      f -= size_t(std::lround(double(lagOf(steps)) * (perBar + step - ODD) / perBar));
+      endState = steps - centre[f] + BAND;
+      continue;
+    }
+    f -= size_t(lagOf(steps));
+    endState = steps - step - centre[f] + BAND;
+  }
+  std::reverse(lines.begin(), lines.end());
+  // Each bar line onto the tracked beat nearest it, within half a beat: the beats stay the
+  // tracker's, which follow the playing beat by beat.
+  size_t k = 0;
+  for (size_t frame : lines) {
+    const double t = origin + double(frame) * FRAME;
+    while (k + 1 < beats.size() && std::abs(beats[k + 1] - t) <= std::abs(beats[k] - t))
+      ++k;
+    if (std::abs(beats[k] - t) <= local[k] / 2 && (bars.empty() || bars.back() < k))
+      bars.push_back(k);
+  }
+  return bars;
+}
+
+} // namespace quorb::grid
