@@ -11,7 +11,8 @@
 //    lines and beats a bar are measured apart from the beat tracker's errors; with --faults
 //    too, on the annotated beats with the tracker's typical faults added (see withFaults).
 //    Then the same performances played steadily (see playSteadily): the steady takes' goal on
-//    real pieces' textures, apart from how the tracker follows a changing tempo.
+//    real pieces' textures, apart from how the tracker follows a changing tempo; and once more
+//    with that steady tempo given, as --tempo gives it, so that only the phase and bars are found.
 // 4. The time findGrid takes on one generated hour of about 200,000 notes, best of three, and
 //    the peak memory of this process afterwards.
 #include <algorithm>
@@ -263,7 +264,12 @@ void playSteadily(std::vector<PlayedNote>& notes, std::vector<double>& beats,
       t -= first;
 }
 
-void gridDev(const std::string& folder, bool verbose, bool alone, bool faults, bool steady) {
+// How the performances are played to the finder: as recorded; steadily (see playSteadily); or
+// steadily with the tempo given, as a player who followed the host's clock gives it (--tempo).
+enum class Played { AsRecorded, Steadily, ToAClock };
+
+void gridDev(const std::string& folder, bool verbose, bool alone, bool faults, Played played) {
+  const bool steady = played != Played::AsRecorded;
   namespace fs = std::filesystem;
   if (!fs::is_directory(folder)) {
     std::printf("grid-dev not found: skipped (looked in %s)\n\n", folder.c_str());
@@ -273,9 +279,12 @@ void gridDev(const std::string& folder, bool verbose, bool alone, bool faults, b
   for (const auto& entry : fs::directory_iterator(folder))
     if (entry.path().extension() == ".mid") files.push_back(entry.path());
   std::sort(files.begin(), files.end());
-  if (steady)
+  if (played == Played::Steadily)
     std::printf("grid-dev played steadily: its annotated beats made even, each note then moved "
                 "by up to 15 ms (%zu files)\n",
+                files.size());
+  else if (played == Played::ToAClock)
+    std::printf("grid-dev played steadily to a clock whose tempo is given (%zu files)\n",
                 files.size());
   else
     std::printf("grid-dev, human piano performances (%zu files)\n", files.size());
@@ -313,8 +322,11 @@ void gridDev(const std::string& folder, bool verbose, bool alone, bool faults, b
       continue;
     }
     std::vector<PlayedNote> notes = notesOf(midi.string());
+    GridOptions options;
     if (steady) playSteadily(notes, beats, downbeats, uint32_t(index));
-    const Grid grid = findGrid(notes);
+    if (played == Played::ToAClock)
+      options.knownBpm = 60 * double(beats.size() - 1) / (beats.back() - beats.front());
+    const Grid grid = findGrid(notes, options);
     const double beatF = takes::fMeasure(grid.beats, beats);
     const double barF = takes::fMeasure(takes::barLines(grid), downbeats);
     const double level = takes::levelRatio(grid.beats, beats);
@@ -340,7 +352,10 @@ void gridDev(const std::string& folder, bool verbose, bool alone, bool faults, b
     return;
   }
   const std::pair<const char*, const Scores*> parts[] = {
-      {steady ? "mean, grid-dev played steadily" : "mean, grid-dev (expressive)", &all},
+      {played == Played::ToAClock   ? "mean, grid-dev, its tempo given"
+       : played == Played::Steadily ? "mean, grid-dev played steadily"
+                                    : "mean, grid-dev (expressive)",
+       &all},
       {"  half A (even places)", &half[0]},
       {"  half B (odd places)", &half[1]}};
   for (const auto& [name, s] : parts) {
@@ -391,8 +406,11 @@ int main(int argc, char** argv) {
   try {
     synthetic();
     tempoSweep();
-    gridDev(folder, verbose, alone, faults, false);
-    if (!alone) gridDev(folder, verbose, false, false, true);
+    gridDev(folder, verbose, alone, faults, Played::AsRecorded);
+    if (!alone) {
+      gridDev(folder, verbose, false, false, Played::Steadily);
+      gridDev(folder, verbose, false, false, Played::ToAClock);
+    }
     oneHour();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "quorb_grid_bench: %s\n", e.what());
