@@ -153,8 +153,10 @@ Grid findGrid(const std::vector<PlayedNote>& notes, const GridOptions& options) 
   if (beats.size() < 2) return noPulse(end);
   grid::Meter meter =
       grid::findMeter(sorted, onsets, beats, options.numerator, options.denominator);
-  if (!clock) {
-    // Where the beats flow evenly, the bar lines of whole bars tracked at once.
+  {
+    // Where the beats flow evenly, the bar lines of whole bars tracked at once. A clock's beats
+    // are even by construction, and a player following a clock plays bars of one length: what
+    // the whole bars model, where the count may slip a beat on a contrary accent.
     std::vector<size_t> bars = grid::trackBars(sorted, onsets, beats, meter.bars,
                                                beatsPerBar(meter.numerator, meter.denominator));
     if (!bars.empty()) {

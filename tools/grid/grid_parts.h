@@ -88,7 +88,8 @@ Meter findMeter(const std::vector<PlayedNote>& sorted, const std::vector<Onset>&
 // The bar lines among the tracked beats, tracked a whole bar at a time: `perBar` beats evenly
 // dividing each bar, its period near `perBar` times the beats' local one, a bar of a beat more
 // or less only near where the meter's count (`counted`, bar lines among the beats) has one.
-// None where the beats do not flow evenly.
+// None where the beats do not flow evenly, nor where they share fewer than a third of the
+// count's bar lines.
 std::vector<size_t> trackBars(const std::vector<PlayedNote>& sorted,
                               const std::vector<Onset>& onsets, const std::vector<double>& beats,
                               const std::vector<size_t>& counted, int perBar);
