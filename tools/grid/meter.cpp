@@ -36,6 +36,12 @@ constexpr double UNEVEN = 0.2;
 // beat where none is, while two beats a bar on music in four still marks every bar line (and one
 // more between): where the first and third beats are hardly told apart, two is the safer count.
 constexpr double FOUR_CLEAR = 0.2;
+// ... and only when that lead still holds with each bar judged by the others: every bar's first
+// beat against its third, signed by the lead of all the other bars (leave-one-out). A lead that
+// is the music's recurs from bar to bar, so the other bars predict each one; a lead that a few
+// loud bars make (a climax, a phrase's accented chords falling on the half bar elsewhere) flips
+// when each of them is left out, and the measure falls to zero or below. Leaving the bar out
+// also frees the measure of the bias of a phase chosen on the same accents.
 // Long notes starting at a beat count twice: a note held from a beat marks the start of a bar
 // more reliably than loudness, which follows the player's phrasing (Lerdahl and Jackendoff's
 // preference for strong beats on long events; Temperley 2001).
@@ -215,6 +221,24 @@ std::vector<double> jumpCosts(const std::vector<double>& beats, double jump) {
   return costs;
 }
 
+// The mean lead of the first beat over the third in bars of four from beat `phase`, each bar's
+// lead signed by that of all the other bars, in units of the accents' spread.
+double heldOutLead(const std::vector<double>& accent, size_t phase, double spread) {
+  std::vector<double> lead;
+  double total = 0;
+  for (size_t k = phase; k + 2 < accent.size(); k += 4) {
+    lead.push_back(accent[k] - accent[k + 2]);
+    total += lead.back();
+  }
+  if (lead.empty()) return 0;
+  double sum = 0;
+  for (double x : lead) {
+    const double others = total - x;
+    sum += others > 0 ? x : others < 0 ? -x : 0;
+  }
+  return sum / double(lead.size()) / std::max(spread, 1e-9);
+}
+
 // The first beat of every bar, from the position in the bar tracked beat by beat: a beat
 // advances the position by one; any other position costs `jump[k]`, so that a beat missed or
 // added by the tracker shifts the bars from there on instead of leaving them out of phase for
@@ -352,8 +376,10 @@ Meter findMeter(const std::vector<PlayedNote>& sorted, const std::vector<Onset>&
     const int four = int(meter.phase);
     const double first = contrast(4, four), third = contrast(4, (four + 2) % 4);
     const double others = (contrast(4, (four + 1) % 4) + contrast(4, (four + 3) % 4)) / 2;
-    bestBar =
-        first - third >= 0.25 * (first - others) && first - third >= FOUR_CLEAR * spread ? 4 : 2;
+    bestBar = first - third >= 0.25 * (first - others) && first - third >= FOUR_CLEAR * spread &&
+                      heldOutLead(accent, size_t(four), spread) > 0
+                  ? 4
+                  : 2;
     meter.phase = size_t(bestBar == 4 ? four : four % 2);
     best = contrast(bestBar, int(meter.phase));
   }
