@@ -38,8 +38,9 @@
 //    and eight (Brown 1993), and how the rhythm within the beats recurs at those lags more than
 //    one beat nearer or farther (a figure repeated bar by bar; Foote and Cooper 2001). Neither
 //    needs a phase, so a beat the tracker lost spoils only the pairs across it; four rather than
-//    two only when the first beat clearly outweighs the third, as a bar of four read with its
-//    halves swapped marks no bar line at all (Temperley 2001; Grohganz, Clausen and Mueller 2014).
+//    two only when the first beat clearly outweighs the third, and bar by bar (each bar judged by
+//    the others), as a bar of four read with its halves swapped marks no bar line at all
+//    (Temperley 2001; Grohganz, Clausen and Mueller 2014).
 //    Onsets at thirds of the beat rather than at halves make the meter compound: 6/8, 9/8 or
 //    12/8 with the dotted quarter counted. The bar lines then follow the position in the bar
 //    beat by beat, each first beat measured against the beats around it: a beat is a first beat
@@ -57,7 +58,8 @@
 //    its inner beats, evenly spaced, and paying for a change of period from the bar before. A
 //    count beat by beat follows any run of contrary accents; whole bars keep their length, and
 //    take a beat more or less only where the count above found one. Each bar line then goes
-//    onto the tracked beat nearest it.
+//    onto the tracked beat nearest it. The whole bars mend the count where it slipped; sharing
+//    fewer than a third of its bar lines, they would overturn its phase, and the count stays.
 //
 // References:
 //   S. Dixon, Automatic extraction of tempo and beat from expressive performances, Journal of
