@@ -75,15 +75,6 @@ double unevenness(const std::vector<double>& beats) {
   return *middle;
 }
 
-// `weight` at each time, spread over neighbouring frames as the onsets' salience is.
-void spreadOver(std::vector<float>& frames, double origin, double time, double weight) {
-  const float shape[] = {1.0f, 0.8f, 0.45f, 0.15f};
-  const long f = std::lround((time - origin) / FRAME);
-  for (long e = -3; e <= 3; ++e)
-    if (f + e >= 0 && f + e < long(frames.size()))
-      frames[size_t(f + e)] += float(weight) * shape[std::abs(e)];
-}
-
 } // namespace
 
 std::vector<size_t> trackBars(const std::vector<PlayedNote>& sorted,
@@ -97,21 +88,13 @@ std::vector<size_t> trackBars(const std::vector<PlayedNote>& sorted,
   // steps of PERIOD_STEP from FASTEST), so the band follows the tempo through the take.
   constexpr int periods = 2 * BAND + 1;
   const double logStep = std::log(PERIOD_STEP);
-  auto stepsOf = [&](double period) {
-    return int(std::lround(std::log(period / FASTEST) / logStep));
-  };
   const auto [fast, slow] = std::minmax_element(local.begin(), local.end());
-  const int lowest = stepsOf(*fast * perBar) - BAND - REACH;
-  std::vector<int> lags;
-  for (int steps = lowest; steps <= stepsOf(*slow * perBar) + BAND + REACH; ++steps)
-    lags.push_back(std::max(1, int(std::lround(FASTEST * std::pow(PERIOD_STEP, steps) / FRAME))));
-  auto lagOf = [&](int steps) { return lags[size_t(steps - lowest)]; };
-  const int longest = lags.back();
-  // Frame 0 lies a longest bar before the first onset, so that a bar line may precede it.
-  const double origin = onsets.front().time - longest * FRAME;
-  const size_t last = size_t(std::lround((onsets.back().time - origin) / FRAME));
-  const size_t frames = last + size_t(longest) + 1;
-  const size_t first = size_t(longest);
+  const FrameLattice lattice(onsets, *fast * perBar, *slow * perBar, BAND + REACH);
+  auto stepsOf = [&](double period) { return lattice.stepsOf(period); };
+  auto lagOf = [&](int steps) { return lattice.lagOf(steps); };
+  const int longest = lattice.longest;
+  const double origin = lattice.origin;
+  const size_t first = lattice.first, last = lattice.last, frames = lattice.frames;
 
   std::vector<float> s = frameSalience(onsets, origin, frames);
   for (double t : beats)

@@ -37,15 +37,34 @@ constexpr double FASTEST_SURFACE = 0.3;
 
 } // namespace
 
+FrameLattice::FrameLattice(const std::vector<Onset>& onsets, double fastest, double slowest,
+                           int margin)
+    : lowest(stepsOf(fastest) - margin) {
+  for (int steps = lowest; steps <= stepsOf(slowest) + margin; ++steps)
+    lags.push_back(std::max(1, int(std::lround(FASTEST * std::pow(PERIOD_STEP, steps) / FRAME))));
+  longest = lags.back();
+  origin = onsets.front().time - longest * FRAME;
+  first = size_t(longest);
+  last = size_t(std::lround((onsets.back().time - origin) / FRAME));
+  frames = last + size_t(longest) + 1;
+}
+
+int FrameLattice::stepsOf(double period) const {
+  return int(std::lround(std::log(period / FASTEST) / std::log(PERIOD_STEP)));
+}
+
+void spreadOver(std::vector<float>& frames, double origin, double time, double weight) {
+  const float shape[] = {1.0f, 0.8f, 0.45f, 0.15f};
+  const long f = std::lround((time - origin) / FRAME);
+  for (long d = -3; d <= 3; ++d)
+    if (f + d >= 0 && f + d < long(frames.size()))
+      frames[size_t(f + d)] += float(weight) * shape[std::abs(d)];
+}
+
 std::vector<float> frameSalience(const std::vector<Onset>& onsets, double origin, size_t frames) {
   std::vector<float> s(frames, 0.0f);
-  const float shape[] = {1.0f, 0.8f, 0.45f, 0.15f};
-  for (const Onset& o : onsets) {
-    const long f = std::lround((o.time - origin) / FRAME);
-    for (long d = -3; d <= 3; ++d)
-      if (f + d >= 0 && f + d < long(frames))
-        s[size_t(f + d)] += float(o.salience) * shape[std::abs(d)];
-  }
+  for (const Onset& o : onsets)
+    spreadOver(s, origin, o.time, o.salience);
   return s;
 }
 
@@ -115,22 +134,14 @@ std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pu
   // in steps of PERIOD_STEP from FASTEST), so the band follows the tempo through the take.
   const int periods = 2 * BAND + 1;
   const double logStep = std::log(PERIOD_STEP);
-  auto stepsOf = [&](double period) {
-    return int(std::lround(std::log(period / FASTEST) / logStep));
-  };
   const auto [fast, slow] = std::minmax_element(pulse.periods.begin(), pulse.periods.end());
-  const int lowest = stepsOf(*fast) - BAND - REACH;
-  std::vector<int> lags;
-  for (int steps = lowest; steps <= stepsOf(*slow) + BAND + REACH; ++steps)
-    lags.push_back(std::max(1, int(std::lround(FASTEST * std::pow(PERIOD_STEP, steps) / FRAME))));
-  auto lagOf = [&](int steps) { return lags[size_t(steps - lowest)]; };
-  const int longest = lags.back();
-  // Frame 0 lies a longest period before the first onset, so that a beat may precede it.
-  const double origin = onsets.front().time - longest * FRAME;
-  const size_t last = size_t(std::lround((onsets.back().time - origin) / FRAME));
-  const size_t frames = last + size_t(longest) + 1;
+  const FrameLattice lattice(onsets, *fast, *slow, BAND + REACH);
+  auto stepsOf = [&](double period) { return lattice.stepsOf(period); };
+  auto lagOf = [&](int steps) { return lattice.lagOf(steps); };
+  const int longest = lattice.longest;
+  const double origin = lattice.origin;
+  const size_t first = lattice.first, last = lattice.last, frames = lattice.frames;
   const std::vector<float> s = frameSalience(onsets, origin, frames);
-  const size_t first = size_t(longest);
   std::vector<int> centre(frames);
   for (size_t f = 0; f < frames; ++f)
     centre[f] = stepsOf(pulse.at(origin + double(f) * FRAME));

@@ -54,8 +54,28 @@ std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pu
 // The trackers' time step, seconds; well inside the 70 ms a listener allows.
 constexpr double FRAME = 0.010;
 
-// Onset salience spread over neighbouring frames from `origin` on: a beat a frame or three off
-// still counts.
+// The trackers' states: periods counted in steps of PERIOD_STEP from FASTEST, each a lag in
+// frames, from `margin` steps below `fastest` to `margin` steps above `slowest`; and frames from
+// `origin`, a longest lag before the first onset (so that a beat or bar line may precede it), to
+// a longest lag after the last.
+struct FrameLattice {
+  FrameLattice(const std::vector<Onset>& onsets, double fastest, double slowest, int margin);
+  int stepsOf(double period) const;
+  int lagOf(int steps) const { return lags[size_t(steps - lowest)]; }
+  int lowest;
+  std::vector<int> lags;
+  int longest;
+  double origin;
+  size_t first;  // the frame of the first onset
+  size_t last;   // the frame of the last onset
+  size_t frames; // in all
+};
+
+// `weight` at `time`, spread over neighbouring frames from `origin` on: a beat a frame or three
+// off still counts.
+void spreadOver(std::vector<float>& frames, double origin, double time, double weight);
+
+// Every onset's salience so spread.
 std::vector<float> frameSalience(const std::vector<Onset>& onsets, double origin, size_t frames);
 
 // Beats at exactly `period` seconds apart, in the phase the onsets fit best.
