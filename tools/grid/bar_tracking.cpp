@@ -112,14 +112,9 @@ std::vector<size_t> trackBars(const std::vector<PlayedNote>& sorted,
     for (double a : accent)
       spread += (a - mean) * (a - mean);
     spread = std::max(std::sqrt(spread / double(n)), 1e-9);
-    std::vector<double> sum(n + 1, 0.0); // running sums
+    const std::vector<double> excess = accentExcess(accent);
     for (size_t k = 0; k < n; ++k)
-      sum[k + 1] = sum[k] + accent[k];
-    for (size_t k = 0; k < n; ++k) {
-      const size_t from = k >= 8 ? k - 8 : 0, to = std::min(n, k + 9);
-      const double excess = accent[k] - (sum[to] - sum[from]) / double(to - from);
-      spreadOver(d, origin, beats[k], DOWNBEAT * excess / spread);
-    }
+      spreadOver(d, origin, beats[k], DOWNBEAT * excess[k] / spread);
   }
   // Where the meter's count found a bar of another length: within half a beat of its end.
   std::vector<char> slip(frames, 0);

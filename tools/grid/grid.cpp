@@ -143,8 +143,7 @@ Grid findGrid(const std::vector<PlayedNote>& notes, const GridOptions& options) 
 
   grid::Pulse pulse;
   std::vector<double> beats;
-  const bool clock = options.knownBpm > 0 && std::isfinite(options.knownBpm);
-  if (clock) {
+  if (options.knownBpm > 0 && std::isfinite(options.knownBpm)) {
     pulse.periods = {60 / options.knownBpm};
     pulse.strength = 1.35; // an even clock: as sure of the pulse as a clearly periodic take
     beats = grid::fixedBeats(onsets, pulse.periods[0]);
@@ -155,16 +154,14 @@ Grid findGrid(const std::vector<PlayedNote>& notes, const GridOptions& options) 
   if (beats.size() < 2) return noPulse(end);
   grid::Meter meter =
       grid::findMeter(sorted, onsets, beats, options.numerator, options.denominator);
-  {
-    // Where the beats flow evenly, the bar lines of whole bars tracked at once. A clock's beats
-    // are even by construction, and a player following a clock plays bars of one length: what
-    // the whole bars model, where the count may slip a beat on a contrary accent.
-    std::vector<size_t> bars = grid::trackBars(sorted, onsets, beats, meter.bars,
-                                               beatsPerBar(meter.numerator, meter.denominator));
-    if (!bars.empty()) {
-      meter.bars = std::move(bars);
-      meter.phase = meter.bars.front();
-    }
+  // Where the beats flow evenly, the bar lines of whole bars tracked at once. A clock's beats
+  // are even by construction, and a player following a clock plays bars of one length: what
+  // the whole bars model, where the count may slip a beat on a contrary accent.
+  if (std::vector<size_t> bars = grid::trackBars(sorted, onsets, beats, meter.bars,
+                                                 beatsPerBar(meter.numerator, meter.denominator));
+      !bars.empty()) {
+    meter.bars = std::move(bars);
+    meter.phase = meter.bars.front();
   }
 
   // Beats go on at the pace of the nearest ones before the first note and after the last.

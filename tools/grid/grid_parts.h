@@ -100,6 +100,10 @@ struct Meter {
 std::vector<double> beatAccents(const std::vector<PlayedNote>& sorted,
                                 const std::vector<Onset>& onsets, const std::vector<double>& beats);
 
+// Each accent's excess over the mean of the beats within eight of it: a loud or busy passage
+// raises every beat alike, and only what stands out from its neighbours marks a bar line.
+std::vector<double> accentExcess(const std::vector<double>& accent);
+
 // The meter and where bars start, from accents, bass, long notes and harmony changes at the
 // beats. numerator > 0 fixes the meter and only the phase is found.
 Meter findMeter(const std::vector<PlayedNote>& sorted, const std::vector<Onset>& onsets,

@@ -137,6 +137,18 @@ std::vector<double> beatAccents(const std::vector<PlayedNote>& sorted,
   return accent;
 }
 
+std::vector<double> accentExcess(const std::vector<double>& accent) {
+  const size_t n = accent.size();
+  std::vector<double> around(n + 1, 0.0), excess(n); // running sums
+  for (size_t k = 0; k < n; ++k)
+    around[k + 1] = around[k] + accent[k];
+  for (size_t k = 0; k < n; ++k) {
+    const size_t first = k >= 8 ? k - 8 : 0, last = std::min(n, k + 9);
+    excess[k] = accent[k] - (around[last] - around[first]) / double(last - first);
+  }
+  return excess;
+}
+
 namespace {
 
 // Where the onsets within each beat fall, in twelfths of the beat so that eighths, sixteenths
@@ -263,13 +275,9 @@ std::vector<size_t> barStarts(const std::vector<double>& accent, int m,
   }
   if (n == 0) return {};
   const double belief = BELIEF / std::max(spread, 1e-9);
-  std::vector<double> around(n + 1, 0.0); // running sums
-  for (size_t k = 0; k < n; ++k)
-    around[k + 1] = around[k] + accent[k];
+  const std::vector<double> excess = accentExcess(accent);
   auto earned = [&](size_t k, size_t p) {
-    const size_t first = k >= 8 ? k - 8 : 0, last = std::min(n, k + 9);
-    const double z = accent[k] - (around[last] - around[first]) / double(last - first);
-    return belief * (p == 0 ? z : -z / double(m - 1));
+    return belief * (p == 0 ? excess[k] : -excess[k] / double(m - 1));
   };
   // From position q at beat k - 1 to p at beat k. A beat added keeps the position, one lost
   // moves it by two; any other change is two slips at once (FAR_JUMP).
