@@ -60,15 +60,37 @@ INSTANTIATE_TEST_SUITE_P(Kinds, JoinedTakes,
                                            Joined{"march 4/4 100", 3},
                                            Joined{"alberti 4/4 80", 5}));
 
-TEST(KnownTempo, BeatsAreEvenAndInPhase) {
-  const takes::Take take = takes::makeTake(kindNamed("march 4/4 100"), 3);
-  const Grid grid = findGrid(take.notes, {100, 4, 4});
-  ASSERT_TRUE(grid.pulse);
-  for (size_t k = 1; k < grid.beats.size(); ++k)
-    EXPECT_NEAR(grid.beats[k] - grid.beats[k - 1], 0.6, 1e-9);
-  EXPECT_GE(takes::fMeasure(grid.beats, take.beats), 0.97);
-  EXPECT_GE(takes::fMeasure(takes::barLines(grid), take.downbeats), 0.90);
+// A player who followed the host's clock gives its tempo: the beats are the clock's, and the
+// phase, the meter (unless given too) and the bar lines are still found.
+struct Clock {
+  const char* kind;
+  bool meterGiven;
+};
+
+class KnownTempo : public ::testing::TestWithParam<Clock> {};
+
+TEST_P(KnownTempo, BeatsAreEvenAndInPhase) {
+  const takes::TakeKind& kind = kindNamed(GetParam().kind);
+  for (uint32_t seed = 3; seed <= 5; ++seed) {
+    const takes::Take take = takes::makeTake(kind, seed);
+    const GridOptions options{kind.bpmFrom, GetParam().meterGiven ? kind.numerator : 0,
+                              GetParam().meterGiven ? kind.denominator : 0};
+    const Grid grid = findGrid(take.notes, options);
+    ASSERT_TRUE(grid.pulse);
+    for (size_t k = 1; k < grid.beats.size(); ++k)
+      EXPECT_NEAR(grid.beats[k] - grid.beats[k - 1], 60 / kind.bpmFrom, 1e-9);
+    EXPECT_EQ(kind.numerator, grid.numerator) << "seed " << seed;
+    EXPECT_GE(takes::fMeasure(grid.beats, take.beats), 0.97) << "seed " << seed;
+    EXPECT_GE(takes::fMeasure(takes::barLines(grid), take.downbeats), 0.90) << "seed " << seed;
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, KnownTempo,
+    ::testing::Values(Clock{"march 4/4 100", true}, Clock{"march 4/4 60", false},
+                      Clock{"polka 2/4 120", false}, Clock{"waltz 3/4 150", false},
+                      Clock{"barcarolle 6/8 100", false}, Clock{"chorale 3/4 72", false},
+                      Clock{"toccata 4/4 176", false}));
 
 TEST(GivenMeter, IsKeptAndOthersRefused) {
   const takes::Take take = takes::makeTake(kindNamed("barcarolle 6/8 100"), 4);
