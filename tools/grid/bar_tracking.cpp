@@ -64,17 +64,6 @@ std::vector<double> localPeriods(const std::vector<double>& beats) {
   return local;
 }
 
-// The median change from one beat interval to the next, as a log ratio.
-double unevenness(const std::vector<double>& beats) {
-  std::vector<double> change;
-  for (size_t k = 2; k < beats.size(); ++k)
-    change.push_back(std::abs(std::log((beats[k] - beats[k - 1]) / (beats[k - 1] - beats[k - 2]))));
-  if (change.empty()) return 0;
-  const auto middle = change.begin() + long(change.size() / 2);
-  std::nth_element(change.begin(), middle, change.end());
-  return *middle;
-}
-
 } // namespace
 
 std::vector<size_t> trackBars(const std::vector<PlayedNote>& sorted,

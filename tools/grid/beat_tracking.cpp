@@ -21,6 +21,10 @@ constexpr double CHANGE = 60;     // per beat, times (log of the period ratio to
 constexpr double DRIFT = 2;       // per beat, times (log of the period ratio to the induced one)^2
 constexpr double BEAT_COST = 0.1; // per beat, so that beats where nothing is played cost
 constexpr double SNAP = 0.5;      // periods a tracked beat may move onto an onset, either side
+// Following a player who keeps time, a change of period costs STEADY_CHANGE times as much and a
+// beat moves onto an onset only within STEADY_SNAP periods.
+constexpr double STEADY_CHANGE = 5;
+constexpr double STEADY_SNAP = 0.1;
 // A held beat: a player lengthens a beat at a phrase end or on a held chord and then resumes
 // the tempo, which the path's period, turning a few percent a beat, cannot follow; it would
 // put a beat into the silence or slip onto the off-beats. So a beat may last one of HELD
@@ -75,7 +79,7 @@ namespace {
 // regular, but a played beat is where its onset is, and rubato moves single beats by more than
 // the 70 ms a listener allows, further than the path's period may turn from one beat to the
 // next. A beat with no onset near it stays where the path put it.
-void snap(const std::vector<Onset>& onsets, std::vector<double>& beats) {
+void snap(const std::vector<Onset>& onsets, std::vector<double>& beats, double within) {
   if (beats.size() < 2) return;
   const std::vector<double> path = beats;
   size_t i = 0;
@@ -83,7 +87,7 @@ void snap(const std::vector<Onset>& onsets, std::vector<double>& beats) {
     const double period = k == 0                 ? path[1] - path[0]
                           : k + 1 == path.size() ? path[k] - path[k - 1]
                                                  : (path[k + 1] - path[k - 1]) / 2;
-    const double reach = SNAP * period;
+    const double reach = within * period;
     while (i > 0 && onsets[i - 1].time >= path[k] - reach)
       --i;
     while (i < onsets.size() && onsets[i].time < path[k] - reach)
@@ -129,7 +133,9 @@ void dropSqueezed(const std::vector<Onset>& onsets, std::vector<double>& beats) 
 
 } // namespace
 
-std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pulse) {
+std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pulse,
+                               Following following) {
+  const bool steady = following == Following::Steady;
   // A state's period is counted in steps from the pulse's local period at its frame (`centre`,
   // in steps of PERIOD_STEP from FASTEST), so the band follows the tempo through the take.
   const int periods = 2 * BAND + 1;
@@ -150,7 +156,7 @@ std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pu
     prior[j] = float(DRIFT * std::pow((j - BAND) * logStep, 2) + BEAT_COST);
   float change[2 * REACH + 1];
   for (int d = -REACH; d <= REACH; ++d)
-    change[d + REACH] = float(CHANGE * std::pow(d * logStep, 2));
+    change[d + REACH] = float((steady ? STEADY_CHANGE : 1) * CHANGE * std::pow(d * logStep, 2));
 
   // Onsets at or before each frame, to find where nothing is played.
   std::vector<uint32_t> played(frames, 0);
@@ -223,7 +229,7 @@ std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pu
       here[j] = best + s[f] - prior[j];
       float bestHeld = NONE;
       int8_t stretch = START;
-      for (size_t r = 0; r < std::size(HELD); ++r) {
+      for (size_t r = 0; r < (steady ? 0 : std::size(HELD)); ++r) {
         const size_t gap = size_t(std::lround(HELD[r] * double(lag)));
         if (f < gap + 3) continue;
         const size_t g = f - gap;
@@ -275,9 +281,19 @@ std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pu
     endState = steps - step - centre[f] + BAND;
   }
   std::reverse(beats.begin(), beats.end());
-  snap(onsets, beats);
+  snap(onsets, beats, steady ? STEADY_SNAP : SNAP);
   dropSqueezed(onsets, beats);
   return beats;
+}
+
+double unevenness(const std::vector<double>& beats) {
+  std::vector<double> change;
+  for (size_t k = 2; k < beats.size(); ++k)
+    change.push_back(std::abs(std::log((beats[k] - beats[k - 1]) / (beats[k - 1] - beats[k - 2]))));
+  if (change.empty()) return 0;
+  const auto middle = change.begin() + long(change.size() / 2);
+  std::nth_element(change.begin(), middle, change.end());
+  return *middle;
 }
 
 std::vector<double> surfaceLevel(const std::vector<Onset>& onsets,

@@ -31,6 +31,11 @@
 //    between its neighbours (under 1.9 local periods apart) is dropped.
 //    When every beat is halved by an onset and nothing divides the halves, the halves are the
 //    pulse a listener counts (a fast march in plain quarters), down to 0.3 s a beat.
+//    Where the beats so found flow evenly throughout (their intervals changing by a median of at
+//    most 3.5 % from one to the next), the player keeps time, and they are tracked again held to
+//    it: a change of period costs five times as much, no beat is held, and a beat moves onto an
+//    onset only within a tenth of a beat, so that long chords, syncopations and accents between
+//    the beats neither stretch a beat nor pull it off its place.
 // 4. Meter and bar lines. Each beat gets an accent from the onset weight at it, a new low bass
 //    note, a bass moving to another pitch class, long notes starting at it (counting twice) and a
 //    change of harmony (pitch-class profile) from the beat before. Bars of three or of two and
@@ -101,6 +106,10 @@ constexpr size_t FEWEST_ONSETS = 8;
 // notes, whatever the length (a take stamped across hours of silence, or a damaged file).
 constexpr double MOST_SECONDS_PER_ONSET = 4;
 constexpr double SPARSE_GRACE = 60; // seconds a short take may have however few its onsets
+// Beats whose intervals change by a median of at most this log ratio (3.5 %) from one to the
+// next come from a player keeping time, and are tracked again as such: the beats of a free path
+// would follow the syncopations and the accents between the beats for a beat or two.
+constexpr double KEEPING_TIME = 0.035;
 
 Grid noPulse(double end) {
   Grid grid;
@@ -150,6 +159,8 @@ Grid findGrid(const std::vector<PlayedNote>& notes, const GridOptions& options) 
   } else {
     pulse = grid::inducePulse(onsets);
     beats = grid::surfaceLevel(onsets, grid::trackBeats(onsets, pulse));
+    if (grid::unevenness(beats) <= KEEPING_TIME)
+      beats = grid::surfaceLevel(onsets, grid::trackBeats(onsets, pulse, grid::Following::Steady));
   }
   if (beats.size() < 2) return noPulse(end);
   grid::Meter meter =

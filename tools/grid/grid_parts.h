@@ -47,9 +47,21 @@ struct Pulse {
 // window, keeping one metrical level through the take.
 Pulse inducePulse(const std::vector<Onset>& onsets);
 
+// How the beat tracker follows the playing. `Expressive`: the path turns as the player shapes
+// the time, a beat may be held, and each beat moves onto the onset that most marks it within
+// half a beat. `Steady`, for a player keeping time (to a clock, or a dance): the path turns a
+// fifth as readily, no beat is held, and a beat moves onto an onset only within a tenth of a
+// beat, so that syncopations and accents between the beats do not pull it off its place.
+enum class Following { Expressive, Steady };
+
 // Beat times over the onsets' span following the playing, the period allowed to drift from
 // the pulse's.
-std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pulse);
+std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pulse,
+                               Following following = Following::Expressive);
+
+// The median change from one beat interval to the next, as a log ratio: near 0 for beats that
+// flow evenly.
+double unevenness(const std::vector<double>& beats);
 
 // The trackers' time step, seconds; well inside the 70 ms a listener allows.
 constexpr double FRAME = 0.010;

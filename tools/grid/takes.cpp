@@ -19,6 +19,7 @@ std::vector<TakeKind> kinds() {
       {"barcarolle 6/8 100", T::Barcarolle, 6, 8, 100, 100, 0, 28},
       {"alberti 4/4 80", T::Alberti, 4, 4, 80, 80, 0, 20},
       {"chorale 3/4 72", T::Chorale, 3, 4, 72, 72, 2, 20},
+      {"chorale 3/4 176", T::Chorale, 3, 4, 176, 176, 1, 32},
       {"toccata 4/4 130", T::Toccata, 4, 4, 130, 130, 0, 20},
       {"toccata 4/4 176", T::Toccata, 4, 4, 176, 176, 1, 32},
       {"barcarolle 6/8 150", T::Barcarolle, 6, 8, 150, 150, 2, 32},
