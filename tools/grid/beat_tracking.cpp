@@ -286,10 +286,11 @@ std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pu
   return beats;
 }
 
-double unevenness(const std::vector<double>& beats) {
+double unevenness(const std::vector<double>& beats, size_t span) {
   std::vector<double> change;
-  for (size_t k = 2; k < beats.size(); ++k)
-    change.push_back(std::abs(std::log((beats[k] - beats[k - 1]) / (beats[k - 1] - beats[k - 2]))));
+  for (size_t k = span; k + span < beats.size(); ++k)
+    change.push_back(
+        std::abs(std::log((beats[k + span] - beats[k]) / (beats[k] - beats[k - span]))));
   if (change.empty()) return 0;
   const auto middle = change.begin() + long(change.size() / 2);
   std::nth_element(change.begin(), middle, change.end());

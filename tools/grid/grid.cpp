@@ -32,10 +32,11 @@
 //    When every beat is halved by an onset and nothing divides the halves, the halves are the
 //    pulse a listener counts (a fast march in plain quarters), down to 0.3 s a beat.
 //    Where the beats so found flow evenly throughout (their intervals changing by a median of at
-//    most 3.5 % from one to the next), the player keeps time, and they are tracked again held to
-//    it: a change of period costs five times as much, no beat is held, and a beat moves onto an
-//    onset only within a tenth of a beat, so that long chords, syncopations and accents between
-//    the beats neither stretch a beat nor pull it off its place.
+//    most 3.5 % from one to the next, or their period over four beats by 2 % from one four to
+//    the next), the player keeps time, and they are tracked again held to it: a change of period
+//    costs five times as much, no beat is held, and a beat moves onto an onset only within a tenth
+//    of a beat, so that long chords, syncopations and accents between the beats neither stretch a
+//    beat nor pull it off its place.
 // 4. Meter and bar lines. Each beat gets an accent from the onset weight at it, a new low bass
 //    note, a bass moving to another pitch class, long notes starting at it (counting twice) and a
 //    change of harmony (pitch-class profile) from the beat before. Bars of three or of two and
@@ -106,10 +107,13 @@ constexpr size_t FEWEST_ONSETS = 8;
 // notes, whatever the length (a take stamped across hours of silence, or a damaged file).
 constexpr double MOST_SECONDS_PER_ONSET = 4;
 constexpr double SPARSE_GRACE = 60; // seconds a short take may have however few its onsets
-// Beats whose intervals change by a median of at most this log ratio (3.5 %) from one to the
-// next come from a player keeping time, and are tracked again as such: the beats of a free path
-// would follow the syncopations and the accents between the beats for a beat or two.
-constexpr double KEEPING_TIME = 0.035;
+// Beats come from a player keeping time, and are tracked again as such, where their intervals
+// change by a median of at most 3.5 % from one to the next, or their period over four beats by
+// at most 2 % from one four to the next: the beats of a free path would follow the syncopations
+// and the accents between the beats for a beat or two. A player's timing of single notes spoils
+// the first measure and evens out in the second; a few beats the free path held spoil the second.
+constexpr double EVEN_BEATS = 0.035;
+constexpr double EVEN_FOURS = 0.02;
 
 Grid noPulse(double end) {
   Grid grid;
@@ -159,7 +163,7 @@ Grid findGrid(const std::vector<PlayedNote>& notes, const GridOptions& options) 
   } else {
     pulse = grid::inducePulse(onsets);
     beats = grid::surfaceLevel(onsets, grid::trackBeats(onsets, pulse));
-    if (grid::unevenness(beats) <= KEEPING_TIME)
+    if (grid::unevenness(beats) <= EVEN_BEATS || grid::unevenness(beats, 4) <= EVEN_FOURS)
       beats = grid::surfaceLevel(onsets, grid::trackBeats(onsets, pulse, grid::Following::Steady));
   }
   if (beats.size() < 2) return noPulse(end);

@@ -59,9 +59,10 @@ enum class Following { Expressive, Steady };
 std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pulse,
                                Following following = Following::Expressive);
 
-// The median change from one beat interval to the next, as a log ratio: near 0 for beats that
-// flow evenly.
-double unevenness(const std::vector<double>& beats);
+// The median change of the beats' period from one span of `span` beats to the next, as a log
+// ratio: near 0 for beats that flow evenly. Longer spans let a player's timing of single notes
+// even out and measure the tempo itself.
+double unevenness(const std::vector<double>& beats, size_t span = 1);
 
 // The trackers' time step, seconds; well inside the 70 ms a listener allows.
 constexpr double FRAME = 0.010;
