@@ -68,9 +68,9 @@ public:
   void play(double position, double length, int pitch, int velocity, double roll = 0) {
     if (position != lastPosition_) {
       lastPosition_ = position;
-      handMove_ = uniform(-0.010, 0.010);
+      handMove_ = kind_.looseness * uniform(-0.010, 0.010);
     }
-    const double start = at(position) + roll + handMove_ + uniform(-0.005, 0.005);
+    const double start = at(position) + roll + handMove_ + kind_.looseness * uniform(-0.005, 0.005);
     const double end = at(position + length) - 0.02;
     const int v = std::clamp(velocity + int(std::lround(uniform(-5, 5))), 1, 127);
     take.notes.push_back(

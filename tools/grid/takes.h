@@ -30,6 +30,7 @@ struct TakeKind {
   double bpmFrom, bpmTo; // counted beats a minute at the first and at the last beat
   int pickup;            // counted beats before the first bar line
   int bars;
+  double looseness = 1; // the player's timing of single notes, times that of a steady hand
 };
 
 // Steady and expressive (accelerando, ritardando) kinds over 60-180 BPM and the four meters.
