@@ -74,11 +74,12 @@ std::vector<float> frameSalience(const std::vector<Onset>& onsets, double origin
 
 namespace {
 
-// Each beat moved onto the onset that most marks it within half a beat either side: salience
-// times closeness, falling linearly to nothing half a beat away. The path keeps the pulse
-// regular, but a played beat is where its onset is, and rubato moves single beats by more than
-// the 70 ms a listener allows, further than the path's period may turn from one beat to the
-// next. A beat with no onset near it stays where the path put it.
+// Each beat moved onto the onset that most marks it within `within` beats either side (half a
+// beat following a player who shapes the time): salience times closeness, falling linearly to
+// nothing `within` beats away. The path keeps the pulse regular, but a played beat is where its
+// onset is, and rubato moves single beats by more than the 70 ms a listener allows, further than
+// the path's period may turn from one beat to the next. A beat with no onset near it stays where
+// the path put it.
 void snap(const std::vector<Onset>& onsets, std::vector<double>& beats, double within) {
   if (beats.size() < 2) return;
   const std::vector<double> path = beats;
