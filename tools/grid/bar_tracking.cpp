@@ -129,6 +129,13 @@ std::vector<size_t> trackBars(const std::vector<PlayedNote>& sorted,
   for (int e = -REACH; e <= REACH; ++e)
     change[e + REACH] = float(CHANGE * std::pow(e * logStep, 2));
 
+  // Per period (indexed from the lattice's lowest), the frames from a bar line to each inner
+  // beat: worked out once, not at every frame.
+  const size_t innerBeats = size_t(perBar - 1);
+  std::vector<size_t> innerAt;
+  for (int lag : lattice.lags)
+    for (int i = 1; i < perBar; ++i)
+      innerAt.push_back(size_t(std::lround(double(i * long(lag)) / perBar)));
   // score (bars ending at a frame) is kept for the last longest bar only; per state, the steps
   // the period changed from the bar before, START for the first bar line.
   constexpr int8_t START = std::numeric_limits<int8_t>::min();
@@ -151,8 +158,9 @@ std::vector<size_t> trackBars(const std::vector<PlayedNote>& sorted,
       if (f >= lag) {
         const size_t g = f - lag;
         float inner = 0;
-        for (int i = 1; i < perBar; ++i)
-          inner += s[g + size_t(std::lround(double(i * long(lag)) / perBar))];
+        const size_t* offsets = &innerAt[size_t(steps - lattice.lowest) * innerBeats];
+        for (size_t i = 0; i < innerBeats; ++i)
+          inner += s[g + offsets[i]];
         const float* before = &score[(g % ring) * size_t(periods)];
         const int base = steps - centre[g] + BAND;
         for (int e = -REACH; e <= REACH; ++e) {

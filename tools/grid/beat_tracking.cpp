@@ -190,6 +190,14 @@ std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pu
                              : int8_t(low - REACH);
   };
   auto stretchOf = [](uint8_t way) { return int(way >> 4); };
+  // Per period (indexed from the lattice's lowest), the frames each held length spans and the
+  // quiet end it needs: worked out once, not at every frame.
+  std::vector<size_t> heldGap, quietLag;
+  for (int lag : lattice.lags) {
+    for (double stretch : HELD)
+      heldGap.push_back(size_t(std::lround(stretch * double(lag))));
+    quietLag.push_back(size_t(QUIET * double(lag)));
+  }
   const size_t held = size_t(std::ceil(longest * HELD[std::size(HELD) - 1])) + 1;
   const size_t ring = held + 1;
   std::vector<float> score(ring * periods, 0.0f), heldScore(ring * periods, 0.0f);
@@ -231,12 +239,13 @@ std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pu
       float bestHeld = NONE;
       int8_t stretch = START;
       for (size_t r = 0; r < (steady ? 0 : std::size(HELD)); ++r) {
-        const size_t gap = size_t(std::lround(HELD[r] * double(lag)));
+        const size_t at = size_t(steps - lattice.lowest);
+        const size_t gap = heldGap[at * std::size(HELD) + r];
         if (f < gap + 3) continue;
         const size_t g = f - gap;
         // Nothing played over the held beat's last QUIET periods (its own onset's 3 frames
         // excepted) up to this beat's onset, whose salience spreads 3 frames before it.
-        const size_t quiet = std::max(g + 3, f - size_t(QUIET * double(lag)));
+        const size_t quiet = std::max(g + 3, f - quietLag[at]);
         if (quiet < f - 4 && played[f - 4] != played[quiet]) continue;
         const int k = steps - centre[g] + BAND;
         if (k < 0 || k >= periods) continue;

@@ -65,13 +65,15 @@ Pulse inducePulse(const std::vector<Onset>& onsets) {
   // counted plainly for the strength of the pulse.
   std::vector<Histogram> block(blocks, Histogram(bins, 0.0f)),
       counts(blocks, Histogram(bins, 0.0f));
+  std::vector<double> strong(onsets.size()); // each weight to the power 1.5, once
+  for (size_t i = 0; i < onsets.size(); ++i)
+    strong[i] = std::pow(onsets[i].weight, 1.5);
   for (size_t i = 0; i < onsets.size(); ++i) {
     const size_t b = size_t((onsets[i].time - origin) / HOP);
     for (size_t j = i + 1; j < onsets.size() && j <= i + MOST; ++j) {
       const double lag = onsets[j].time - onsets[i].time;
       if (lag > LONGEST || (lag > PRESENT && j > i + NEAREST)) break;
-      block[b][size_t(std::lround(lag / BIN))] +=
-          float(std::pow(onsets[i].weight * onsets[j].weight, 1.5));
+      block[b][size_t(std::lround(lag / BIN))] += float(strong[i] * strong[j]);
       counts[b][size_t(std::lround(lag / BIN))] += 1.0f;
     }
   }
