@@ -129,13 +129,17 @@ std::vector<size_t> trackBars(const std::vector<PlayedNote>& sorted,
   for (int e = -REACH; e <= REACH; ++e)
     change[e + REACH] = float(CHANGE * std::pow(e * logStep, 2));
 
-  // Per period (indexed from the lattice's lowest), the frames from a bar line to each inner
-  // beat: worked out once, not at every frame.
-  const size_t innerBeats = size_t(perBar - 1);
-  std::vector<size_t> innerAt;
-  for (int lag : lattice.lags)
-    for (int i = 1; i < perBar; ++i)
-      innerAt.push_back(size_t(std::lround(double(i * long(lag)) / perBar)));
+  // Per period (indexed from the lattice's lowest), the frames from a bar line to each beat
+  // after it up to the perBar-th, which a bar of a beat more holds too; and the spans of bars
+  // of a beat less and a beat more: worked out once, not at every frame.
+  const size_t beatsAfter = size_t(perBar);
+  std::vector<size_t> beatAt, oddSpan;
+  for (int lag : lattice.lags) {
+    for (int i = 1; i <= perBar; ++i)
+      beatAt.push_back(size_t(std::lround(double(i * long(lag)) / perBar)));
+    for (int odd = -1; odd <= 1; odd += 2)
+      oddSpan.push_back(size_t(std::lround(double(lag) * (perBar + odd) / perBar)));
+  }
   // score (bars ending at a frame) is kept for the last longest bar only; per state, the steps
   // the period changed from the bar before, START for the first bar line.
   constexpr int8_t START = std::numeric_limits<int8_t>::min();
@@ -158,8 +162,8 @@ std::vector<size_t> trackBars(const std::vector<PlayedNote>& sorted,
       if (f >= lag) {
         const size_t g = f - lag;
         float inner = 0;
-        const size_t* offsets = &innerAt[size_t(steps - lattice.lowest) * innerBeats];
-        for (size_t i = 0; i < innerBeats; ++i)
+        const size_t* offsets = &beatAt[size_t(steps - lattice.lowest) * beatsAfter];
+        for (size_t i = 0; i + 1 < beatsAfter; ++i)
           inner += s[g + offsets[i]];
         const float* before = &score[(g % ring) * size_t(periods)];
         const int base = steps - centre[g] + BAND;
@@ -176,14 +180,15 @@ std::vector<size_t> trackBars(const std::vector<PlayedNote>& sorted,
       // A bar of a beat more or less, at the same beat period: the player added or dropped one.
       for (int odd = -1; odd <= 1 && slip[f]; odd += 2) {
         const int count = perBar + odd;
-        const size_t span = size_t(std::lround(double(lag) * count / perBar));
+        const size_t at = size_t(steps - lattice.lowest);
+        const size_t span = oddSpan[at * 2 + size_t(odd > 0)];
         if (count < 1 || f < span) continue;
         const size_t g = f - span;
         const int k = steps - centre[g] + BAND;
         if (k < 0 || k >= periods) continue;
         float inner = 0;
         for (int i = 1; i < count; ++i)
-          inner += s[g + size_t(std::lround(double(i * long(lag)) / perBar))];
+          inner += s[g + beatAt[at * beatsAfter + size_t(i - 1)]];
         const float v = score[(g % ring) * size_t(periods) + size_t(k)] - float(SLIP) + inner;
         if (v > best) {
           best = v;

@@ -228,6 +228,7 @@ std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pu
             best = v;
             step = int8_t(d);
           }
+          if (steady) continue; // no beat is held, so none ends a held one
           const float w = beforeHeld[k] - change[d + REACH];
           if (w > best) {
             best = w;
