@@ -131,13 +131,18 @@ bench-callgrind: deps
 	done
 
 # How the quorb command scales: peak memory and time of info, dump and tomidi on recordings of
-# 0.5, 1 and 2 million records (the goal: at most 64 bytes per record, time linear); quorb view
-# on an hour of 100,000 notes (the goal: under 100 bytes of picture a note) and rsvg-convert
-# rendering its drawing.
+# 0.5, 1 and 2 million records (the goal: at most 64 bytes per record, time linear); tomidi on
+# an hour of 200,000 notes, natively and as the Windows build under Wine (the grid within 2 s);
+# quorb view on an hour of 100,000 notes (the goal: under 100 bytes of picture a note) and
+# rsvg-convert rendering its drawing.
 bench-tools: deps
 	cmake --preset native
 	cmake --build --preset native --target quorb
-	$(PYTHON) bench/tools_scaling.py build/native/tools/quorb/quorb
+	cmake --preset win32
+	cmake --build --preset win32 --target quorb
+	$(PYTHON) bench/tools_scaling.py build/native/tools/quorb/quorb \
+	  --windows build/win32/tools/quorb/quorb.exe --wine-run cmake/wine-run.sh \
+	  --wine-state build/win32/wine
 
 # How well the grid finder finds beats and bar lines (synthetic takes with known grids, and the
 # human performances in GRID_DEV when that folder exists: development data, never in the

@@ -1,10 +1,13 @@
 #!/usr/bin/python3
 """How the quorb command scales: peak resident memory and time of info, dump and tomidi on
-recordings of growing size, up to 2 million records (16 MB); and quorb view on a one-hour take
-of 100,000 notes: its time, peak memory, bytes of picture per note, and how long rsvg-convert
-takes to render the picture (when it is installed).
+recordings of growing size, up to 2 million records (16 MB); tomidi on an hour of 200,000 notes
+at random times and played steadily (the grid's goal: within 2 s), natively and, given the
+Windows quorb.exe, under Wine too; and quorb view on a one-hour take of 100,000 notes: its
+time, peak memory, bytes of picture per note, and how long rsvg-convert takes to render the
+picture (when it is installed).
 
     tools_scaling.py QUORB [--records 500000,1000000,2000000] [--notes 100000]
+                     [--windows QUORB.EXE --wine-run WINE_RUN.SH --wine-state DIR]
 
 Each file is a realistic take: notes with their offs, controllers and pitch bends at times that
 grow by up to 20 ms (at 44100 ticks per second), cut into two recordings. Peak memory is the
@@ -71,6 +74,26 @@ def make_hour(path, notes, seed=1):
         out.write(b"".join(struct.pack("<II", at, word) for at, word in events))
 
 
+def make_steady_hour(path, notes, seed=1):
+    """An hour played steadily at 120 BPM: a chord on every sixteenth, the bass on the beat,
+    onsets moved by up to 10 ms; as many notes as asked, about."""
+    rng = random.Random(seed)
+    sixteenths = 3600 * 4 * 2 - 8
+    per_chord = max(1, round(notes / sixteenths))
+    events = []
+    for k in range(sixteenths):
+        on = int((1 + k * 0.125 + rng.uniform(-0.01, 0.01)) * 44100)
+        beat = k % 4 == 0
+        for n in range(per_chord):
+            key = 36 if beat and n == 0 else rng.randrange(55, 84)
+            velocity = rng.randrange(90, 120) if beat else rng.randrange(40, 70)
+            events.append((on, 0x90 | key << 8 | velocity << 16))
+            events.append((on + int(0.11 * 44100), 0x80 | key << 8))
+    events.sort(key=lambda event: event[0])
+    with open(path, "wb") as out:
+        out.write(b"".join(struct.pack("<II", at, word) for at, word in events))
+
+
 def measure(command):
     """Peak resident bytes and wall seconds of a command, its output thrown away."""
     with tempfile.NamedTemporaryFile("r") as report:
@@ -88,6 +111,9 @@ def main():
     parser.add_argument("quorb")
     parser.add_argument("--records", default="500000,1000000,2000000")
     parser.add_argument("--notes", type=int, default=100000)
+    parser.add_argument("--windows", help="the Windows quorb.exe, timed under Wine as well")
+    parser.add_argument("--wine-run", help="the script that runs a Windows program under Wine")
+    parser.add_argument("--wine-state", help="its state folder (the Wine prefix)")
     args = parser.parse_args()
     counts = [int(n) for n in args.records.split(",")]
     with tempfile.TemporaryDirectory() as work:
@@ -113,6 +139,25 @@ def main():
             os.remove(take)
         print(f"largest peak per record: {worst:.1f} bytes (goal: at most "
               f"{GOAL_BYTES_PER_RECORD}) - {'met' if worst <= GOAL_BYTES_PER_RECORD else 'NOT met'}")
+
+        # The grid of an hour of playing, found by tomidi: at random times (one pass of the beat
+        # tracker) and played steadily (a second pass, held to the player's time). Under Wine
+        # the paths are the Windows ones of drive Z: and Wine's start counts in; its peak
+        # memory is not the program's alone, so only the time is given.
+        for label, maker in (("at random times", make_hour), ("played steadily", make_steady_hour)):
+            take, out = os.path.join(work, "grid.quorb"), os.path.join(work, "grid.mid")
+            maker(take, 200000)
+            records = os.path.getsize(take) // 8
+            runs = [("natively", [args.quorb, "tomidi", take, out])]
+            if args.windows:
+                windows = ["Z:" + p.replace("/", "\\") for p in (take, out)]
+                runs.append(("the Windows build under Wine", [args.wine_run, args.wine_state,
+                                                               args.windows, "tomidi", *windows]))
+            for where, command in runs:
+                best = min(measure(command)[1] for _ in range(3))
+                print(f"tomidi: an hour of 200,000 notes {label} ({records} records), {where}: "
+                      f"{best:.2f} s, best of 3 (goal: the grid within 2 s) - "
+                      f"{'met' if best <= 2 else 'NOT met'}")
 
         take, picture = os.path.join(work, "hour.quorb"), os.path.join(work, "hour.html")
         make_hour(take, args.notes)
