@@ -198,23 +198,32 @@ TEST(WrittenMap, APickupIsAShortBarOfItsOwn) {
   EXPECT_EQ(map.tickAt(0.8), 1440u);
 }
 
-TEST(WrittenMap, ABarThatGainedOrLostABeatHasItsOwnSignature) {
-  // Beats every 0.5 s from 0 in 3/4; the second bar lost a beat, the fourth gained one.
-  Grid grid;
-  grid.pulse = true;
-  for (int k = 0; k < 18; ++k)
-    grid.beats.push_back(0.5 * k);
-  grid.numerator = 3;
-  grid.denominator = 4;
-  grid.downbeats = {0, 3, 5, 8, 12, 15};
-  const TempoMap map(grid, 960);
-  const std::vector<MeterChange> expected = {
-      {0, 3, 4}, {2880, 2, 4}, {4800, 3, 4}, {7680, 4, 4}, {11520, 3, 4}};
-  ASSERT_EQ(map.meters().size(), expected.size());
-  for (size_t i = 0; i < expected.size(); ++i) {
-    EXPECT_EQ(map.meters()[i].tick, expected[i].tick) << i;
-    EXPECT_EQ(map.meters()[i].numerator, expected[i].numerator) << i;
-    EXPECT_EQ(map.meters()[i].denominator, expected[i].denominator) << i;
+TEST(WrittenMap, ABarOfAnotherLengthHasItsOwnSignature) {
+  // Beats every 0.5 s from 0 in 3/4 (960 ticks a beat).
+  const struct {
+    std::vector<size_t> downbeats;
+    std::vector<MeterChange> expected;
+  } cases[] = {
+      // The second bar lost a beat, the fourth gained one.
+      {{0, 3, 5, 8, 12, 15}, {{0, 3, 4}, {2880, 2, 4}, {4800, 3, 4}, {7680, 4, 4}, {11520, 3, 4}}},
+      // Three bars of two in a row, as a piece in 2/4 would: one signature for them.
+      {{0, 3, 5, 7, 9, 12, 15}, {{0, 3, 4}, {2880, 2, 4}, {8640, 3, 4}}},
+  };
+  for (const auto& c : cases) {
+    Grid grid;
+    grid.pulse = true;
+    for (int k = 0; k < 18; ++k)
+      grid.beats.push_back(0.5 * k);
+    grid.numerator = 3;
+    grid.denominator = 4;
+    grid.downbeats = c.downbeats;
+    const TempoMap map(grid, 960);
+    ASSERT_EQ(map.meters().size(), c.expected.size()) << c.downbeats.size();
+    for (size_t i = 0; i < c.expected.size(); ++i) {
+      EXPECT_EQ(map.meters()[i].tick, c.expected[i].tick) << i;
+      EXPECT_EQ(map.meters()[i].numerator, c.expected[i].numerator) << i;
+      EXPECT_EQ(map.meters()[i].denominator, c.expected[i].denominator) << i;
+    }
   }
 }
 

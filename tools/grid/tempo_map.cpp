@@ -73,14 +73,16 @@ TempoMap::TempoMap(const Grid& grid, uint16_t ppq) : ppq_(ppq) {
     meters_.push_back({0, grid.numerator, grid.denominator});
   }
   // A bar that gained or lost a beat is written with its own signature, and the meter resumes
-  // at the next bar line.
+  // at the next bar line; bars of one length in a row (a piece in another meter) share one.
   for (size_t i = 0; i + 1 < grid.downbeats.size(); ++i) {
     const size_t beats = grid.downbeats[i + 1] - grid.downbeats[i];
     if (beats == size_t(bar)) continue;
     const uint64_t at = grid.downbeats[i] == 0 ? 0 : tickOf(grid.downbeats[i]);
     const MeterChange own = meterOf(at, int(beats) * sixteenthsPerBeat);
     if (meters_.back().tick == own.tick) meters_.pop_back();
-    meters_.push_back(own);
+    if (meters_.empty() || meters_.back().numerator != own.numerator ||
+        meters_.back().denominator != own.denominator)
+      meters_.push_back(own);
     meters_.push_back({tickOf(grid.downbeats[i + 1]), grid.numerator, grid.denominator});
   }
 }
