@@ -60,6 +60,50 @@ INSTANTIATE_TEST_SUITE_P(Kinds, JoinedTakes,
                                            Joined{"march 4/4 100", 3},
                                            Joined{"alberti 4/4 80", 5}));
 
+// Two pieces in one take, another meter after a silence: each piece's bar lines are its own.
+struct Pieces {
+  const char* first;
+  const char* second;
+  double silence; // seconds between the first piece's last note and the second's first
+};
+
+class PiecesInOneTake : public ::testing::TestWithParam<Pieces> {};
+
+TEST_P(PiecesInOneTake, EachKeepsItsMeter) {
+  const takes::Take a = takes::makeTake(kindNamed(GetParam().first), 3);
+  const takes::Take b = takes::makeTake(kindNamed(GetParam().second), 4);
+  double end = 0;
+  for (const PlayedNote& n : a.notes)
+    end = std::max(end, n.end);
+  const double shift = end + GetParam().silence - b.notes.front().start;
+  takes::Take both = a;
+  for (PlayedNote n : b.notes) {
+    n.start += shift;
+    n.end += shift;
+    both.notes.push_back(n);
+  }
+  const Grid grid = findGrid(both.notes);
+  const std::vector<double> lines = takes::barLines(grid);
+  const double middle = end + GetParam().silence / 2;
+  auto part = [](const std::vector<double>& times, double from, double to) {
+    std::vector<double> within;
+    for (double t : times)
+      if (t >= from && t < to) within.push_back(t);
+    return within;
+  };
+  std::vector<double> second;
+  for (double t : b.downbeats)
+    second.push_back(t + shift);
+  EXPECT_GE(takes::fMeasure(part(lines, 0, middle), a.downbeats), 0.90);
+  EXPECT_GE(takes::fMeasure(part(lines, middle, 1e9), second), 0.90);
+  EXPECT_NO_THROW(TempoMap(grid, 960));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, PiecesInOneTake,
+                         ::testing::Values(Pieces{"march 4/4 100", "waltz 3/4 150", 11},
+                                           Pieces{"waltz 3/4 90", "march 4/4 100", 30},
+                                           Pieces{"polka 2/4 120", "chorale 3/4 72", 15}));
+
 // A player who followed the host's clock gives its tempo: the beats are the clock's, and the
 // phase, the meter (unless given too) and the bar lines are still found.
 struct Clock {

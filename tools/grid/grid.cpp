@@ -66,6 +66,10 @@
 //    take a beat more or less only where the count above found one. Each bar line then goes
 //    onto the tracked beat nearest it. The whole bars mend the count where it slipped; sharing
 //    fewer than a third of its bar lines, they would overturn its phase, and the count stays.
+// A take that falls silent for ten seconds or more and goes on is cut there into pieces, and
+// steps 2 to 4 run on each piece's own playing: a player who stops that long may start another
+// piece at another tempo, in another meter. The silence between is filled with beats at the pace
+// of the last ones and bars of the take's meter (its longest piece's).
 //
 // References:
 //   S. Dixon, Automatic extraction of tempo and beat from expressive performances, Journal of
@@ -91,6 +95,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 
 namespace quorb {
@@ -114,6 +119,10 @@ constexpr double SPARSE_GRACE = 60; // seconds a short take may have however few
 // the first measure and evens out in the second; a few beats the free path held spoil the second.
 constexpr double EVEN_BEATS = 0.035;
 constexpr double EVEN_FOURS = 0.02;
+// A silence this long, no note sounding, parts two pieces: a player who stops that long and
+// plays on may start another piece, at another tempo and in another meter. Pauses inside a
+// piece (a general pause, a fermata over a rest) last a few seconds, rarely up to eight.
+constexpr double PIECE_SILENCE = 10;
 
 Grid noPulse(double end) {
   Grid grid;
@@ -135,6 +144,123 @@ double period(const std::vector<double>& beats, size_t from, int step) {
   return sum / count;
 }
 
+// The beats [from, to) of one piece, and the time span its notes start in.
+struct Piece {
+  size_t from, to;
+  double start, end;
+};
+
+// The time spans of a take's pieces: cut where no note sounds for PIECE_SILENCE seconds or more,
+// each silence split at its middle; the first from minus infinity, the last to infinity.
+std::vector<std::pair<double, double>> pieceSpans(const std::vector<PlayedNote>& sorted) {
+  constexpr double EVER = std::numeric_limits<double>::infinity();
+  std::vector<std::pair<double, double>> spans{{-EVER, EVER}};
+  double sounding = sorted.front().end;
+  for (const PlayedNote& n : sorted) {
+    if (n.start - sounding >= PIECE_SILENCE) {
+      const double middle = (sounding + n.start) / 2;
+      spans.back().second = middle;
+      spans.push_back({middle, EVER});
+    }
+    sounding = std::max(sounding, n.end);
+  }
+  return spans;
+}
+
+// The beats of a piece: the pulse induced from its onsets, the beats tracked free, and tracked
+// again held to the player's time where they flow evenly.
+std::vector<double> playedBeats(const std::vector<grid::Onset>& onsets, grid::Pulse& pulse) {
+  pulse = grid::inducePulse(onsets);
+  std::vector<double> beats = grid::surfaceLevel(onsets, grid::trackBeats(onsets, pulse));
+  if (grid::unevenness(beats) <= EVEN_BEATS || grid::unevenness(beats, 4) <= EVEN_FOURS)
+    beats = grid::surfaceLevel(onsets, grid::trackBeats(onsets, pulse, grid::Following::Steady));
+  return beats;
+}
+
+// The beats of the next piece after `beats`, the silence between filled with beats at the pace
+// of the last ones, the last of them no nearer the next piece's first beat than half a beat.
+void join(std::vector<double>& beats, const std::vector<double>& next) {
+  const double pace = beats[beats.size() - 1] - beats[beats.size() - 2];
+  size_t filled = 0;
+  for (; next.front() - beats.back() > 1.5 * pace; ++filled)
+    beats.push_back(beats.back() + pace);
+  if (filled > 0 && next.front() - beats.back() < 0.5 * pace) beats.pop_back();
+  for (double t : next)
+    if (t > beats.back()) beats.push_back(t);
+}
+
+// The meter and bar lines of one piece, by its notes, onsets and beats alone; bar lines as
+// indices among all the beats. Where the beats flow evenly, the bar lines of whole bars tracked
+// at once: a clock's beats are even by construction, and a player following a clock plays bars
+// of one length, what the whole bars model, where the count may slip a beat on a contrary
+// accent.
+grid::Meter meterOf(const std::vector<PlayedNote>& sorted, const std::vector<grid::Onset>& onsets,
+                    const std::vector<double>& beats, const Piece& piece, int numerator,
+                    int denominator) {
+  std::vector<PlayedNote> notes;
+  for (const PlayedNote& n : sorted)
+    if (n.start >= piece.start && n.start < piece.end) notes.push_back(n);
+  std::vector<grid::Onset> heard;
+  for (const grid::Onset& o : onsets)
+    if (o.time >= piece.start && o.time < piece.end) heard.push_back(o);
+  const std::vector<double> counted(beats.begin() + long(piece.from),
+                                    beats.begin() + long(piece.to));
+  grid::Meter meter = grid::findMeter(notes, heard, counted, numerator, denominator);
+  if (std::vector<size_t> bars = grid::trackBars(notes, heard, counted, meter.bars,
+                                                 beatsPerBar(meter.numerator, meter.denominator));
+      !bars.empty()) {
+    meter.bars = std::move(bars);
+    meter.phase = meter.bars.front();
+  }
+  for (size_t& k : meter.bars)
+    k += piece.from;
+  meter.phase += piece.from;
+  return meter;
+}
+
+bool compound(int numerator, int denominator) {
+  return beatsPerBar(numerator, denominator) != numerator;
+}
+
+// The meter of a take, piece by piece: a player who stops and starts again may start another
+// piece, in another meter and on a bar line of its own. The take's meter is that of its longest
+// piece; a piece counted in another unit (dotted quarters against quarters) keeps the take's,
+// which the file's beats are counted in, and only its own bar lines. Silent bars of the take's
+// meter fill each silence, the last one as long as the next piece's first bar line leaves it.
+grid::Meter meterOfPieces(const std::vector<PlayedNote>& sorted,
+                          const std::vector<grid::Onset>& onsets, const std::vector<double>& beats,
+                          const std::vector<Piece>& pieces, const GridOptions& options) {
+  std::vector<grid::Meter> meters;
+  for (const Piece& piece : pieces)
+    meters.push_back(meterOf(sorted, onsets, beats, piece, options.numerator, options.denominator));
+  if (meters.size() == 1) return meters.front();
+  size_t longest = 0;
+  for (size_t i = 1; i < pieces.size(); ++i)
+    if (pieces[i].to - pieces[i].from > pieces[longest].to - pieces[longest].from) longest = i;
+  grid::Meter take = meters[longest];
+  const size_t bar = size_t(beatsPerBar(take.numerator, take.denominator));
+  take.bars.clear();
+  for (size_t i = 0; i < pieces.size(); ++i) {
+    if (compound(meters[i].numerator, meters[i].denominator) !=
+        compound(take.numerator, take.denominator))
+      meters[i] = meterOf(sorted, onsets, beats, pieces[i], take.numerator, take.denominator);
+    std::vector<size_t> own = meters[i].bars;
+    if (own.empty()) {
+      const size_t length = size_t(beatsPerBar(meters[i].numerator, meters[i].denominator));
+      for (size_t k = meters[i].phase; k < pieces[i].to; k += length)
+        own.push_back(k);
+    }
+    if (own.empty()) continue;
+    if (!take.bars.empty())
+      for (size_t k = take.bars.back() + bar; k < own.front(); k += bar)
+        take.bars.push_back(k);
+    for (size_t k : own)
+      if (take.bars.empty() || k > take.bars.back()) take.bars.push_back(k);
+  }
+  if (!take.bars.empty()) take.phase = take.bars.front();
+  return take;
+}
+
 } // namespace
 
 int beatsPerBar(int numerator, int denominator) {
@@ -154,30 +280,55 @@ Grid findGrid(const std::vector<PlayedNote>& notes, const GridOptions& options) 
       end - sorted.front().start > MOST_SECONDS_PER_ONSET * double(onsets.size()) + SPARSE_GRACE)
     return noPulse(end);
 
+  // Each piece's beats are found from its own playing, as another piece may go at another
+  // tempo; a clock's beats run through the take, and only the bars are the pieces' own.
+  const std::vector<std::pair<double, double>> spans = pieceSpans(sorted);
   grid::Pulse pulse;
   std::vector<double> beats;
+  std::vector<Piece> pieces;
   if (options.knownBpm > 0 && std::isfinite(options.knownBpm)) {
     pulse.periods = {60 / options.knownBpm};
     pulse.strength = 1.35; // an even clock: as sure of the pulse as a clearly periodic take
     beats = grid::fixedBeats(onsets, pulse.periods[0]);
+    for (const auto& [start, stop] : spans) {
+      const size_t from =
+          size_t(std::lower_bound(beats.begin(), beats.end(), start) - beats.begin());
+      if (pieces.empty() || from > pieces.back().from + 1)
+        pieces.push_back({from, 0, start, stop});
+      else
+        pieces.back().end = stop;
+    }
+  } else if (spans.size() == 1) {
+    beats = playedBeats(onsets, pulse);
+    pieces.push_back({0, 0, spans[0].first, spans[0].second});
   } else {
-    pulse = grid::inducePulse(onsets);
-    beats = grid::surfaceLevel(onsets, grid::trackBeats(onsets, pulse));
-    if (grid::unevenness(beats) <= EVEN_BEATS || grid::unevenness(beats, 4) <= EVEN_FOURS)
-      beats = grid::surfaceLevel(onsets, grid::trackBeats(onsets, pulse, grid::Following::Steady));
+    size_t most = 0;
+    for (const auto& [start, stop] : spans) {
+      std::vector<grid::Onset> own;
+      for (const grid::Onset& o : onsets)
+        if (o.time >= start && o.time < stop) own.push_back(o);
+      grid::Pulse found;
+      const std::vector<double> next =
+          own.size() < FEWEST_ONSETS ? std::vector<double>{} : playedBeats(own, found);
+      // A piece too short to find a pulse in is heard as part of the one before.
+      if (next.size() < 2) {
+        if (!pieces.empty()) pieces.back().end = stop;
+        continue;
+      }
+      if (beats.empty())
+        beats = next;
+      else
+        join(beats, next);
+      const size_t from =
+          size_t(std::lower_bound(beats.begin(), beats.end(), next.front()) - beats.begin());
+      pieces.push_back({pieces.empty() ? 0 : from, 0, start, stop});
+      if (next.size() > most) most = next.size(), pulse = found;
+    }
   }
-  if (beats.size() < 2) return noPulse(end);
-  grid::Meter meter =
-      grid::findMeter(sorted, onsets, beats, options.numerator, options.denominator);
-  // Where the beats flow evenly, the bar lines of whole bars tracked at once. A clock's beats
-  // are even by construction, and a player following a clock plays bars of one length: what
-  // the whole bars model, where the count may slip a beat on a contrary accent.
-  if (std::vector<size_t> bars = grid::trackBars(sorted, onsets, beats, meter.bars,
-                                                 beatsPerBar(meter.numerator, meter.denominator));
-      !bars.empty()) {
-    meter.bars = std::move(bars);
-    meter.phase = meter.bars.front();
-  }
+  if (beats.size() < 2 || pieces.empty()) return noPulse(end);
+  for (size_t i = 0; i < pieces.size(); ++i)
+    pieces[i].to = i + 1 < pieces.size() ? pieces[i + 1].from : beats.size();
+  const grid::Meter meter = meterOfPieces(sorted, onsets, beats, pieces, options);
 
   // Beats go on at the pace of the nearest ones before the first note and after the last.
   const double before = period(beats, 0, +1), after = period(beats, beats.size() - 2, -1);
