@@ -96,6 +96,7 @@ TEST_P(PiecesInOneTake, EachKeepsItsMeter) {
     second.push_back(t + shift);
   EXPECT_GE(takes::fMeasure(part(lines, 0, middle), a.downbeats), 0.90);
   EXPECT_GE(takes::fMeasure(part(lines, middle, 1e9), second), 0.90);
+  EXPECT_EQ(grid.pieces, 2u);
   EXPECT_NO_THROW(TempoMap(grid, 960));
 }
 

@@ -349,6 +349,7 @@ Grid findGrid(const std::vector<PlayedNote>& notes, const GridOptions& options) 
 
   Grid grid;
   grid.pulse = true;
+  grid.pieces = pieces.size();
   grid.beats = std::move(all);
   grid.numerator = meter.numerator;
   grid.denominator = meter.denominator;

@@ -40,6 +40,8 @@ struct Grid {
   // against the music; then one bar is shorter or longer. Empty: every bar is that long.
   std::vector<size_t> downbeats;
   double confidence = 0; // 0..1
+  size_t pieces = 1;     // parts of the take, each after a silence of ten seconds or more, found
+                         // apart: their own tempo, beats and bar lines (the meter is the longest's)
 };
 
 // Counted beats in a bar: numerator / 3 for 6/8, 9/8 and 12/8, else the numerator.

@@ -57,6 +57,7 @@ GridSummary summarize(const Grid& grid, bool plain, double endSeconds) {
   summary.numerator = grid.numerator;
   summary.denominator = grid.denominator;
   summary.confidence = grid.confidence;
+  summary.pieces = grid.pieces;
   // The tempo of the beats inside the take, from the tenth to the ninetieth percentile, so that
   // a stray beat at either end does not make a steady take look as if it moved.
   std::vector<double> bpm;
@@ -97,9 +98,11 @@ std::string describe(const GridSummary& summary, bool plain) {
                   std::lround((summary.bpmLow + summary.bpmHigh) / 2));
   else
     std::snprintf(tempo, sizeof tempo, "%ld-%ld BPM", low, high);
-  std::snprintf(text, sizeof text, "%s, %d/%d, %llu bar%s, confidence %.2f", tempo,
+  char pieces[32] = "";
+  if (summary.pieces > 1) std::snprintf(pieces, sizeof pieces, " in %zu pieces", summary.pieces);
+  std::snprintf(text, sizeof text, "%s, %d/%d, %llu bar%s%s, confidence %.2f", tempo,
                 summary.numerator, summary.denominator, (unsigned long long)summary.bars,
-                summary.bars == 1 ? "" : "s", summary.confidence);
+                summary.bars == 1 ? "" : "s", pieces, summary.confidence);
   return text;
 }
 

@@ -46,10 +46,12 @@ struct GridSummary {
   double bpmLow = 0, bpmHigh = 0;
   int numerator = 4, denominator = 4;
   uint64_t bars = 0;
+  size_t pieces = 1;
   double confidence = 0;
 };
 GridSummary summarize(const Grid& grid, bool plain, double endSeconds);
-// "92 BPM, 3/4, 48 bars, confidence 0.81"; for a constant tempo, what it is and why.
+// "92 BPM, 3/4, 48 bars, confidence 0.81" ("48 bars in 2 pieces" for a take found piece by
+// piece); for a constant tempo, what it is and why.
 std::string describe(const GridSummary& summary, bool plain);
 
 } // namespace quorb
