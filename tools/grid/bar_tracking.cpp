@@ -144,7 +144,11 @@ std::vector<size_t> trackBars(const std::vector<PlayedNote>& sorted,
   // the period changed from the bar before, START for the first bar line.
   constexpr int8_t START = std::numeric_limits<int8_t>::min();
   constexpr int8_t ODD = 32; // a bar of perBar + (way - ODD) beats
-  const size_t ring = size_t(longest) * size_t(perBar + 1) / size_t(perBar) + 2;
+  // Rows of the ring by frame & wrap: a power of two, so that no frame costs a division.
+  size_t ring = 1;
+  while (ring < size_t(longest) * size_t(perBar + 1) / size_t(perBar) + 2)
+    ring *= 2;
+  const size_t wrap = ring - 1;
   std::vector<float> score(ring * size_t(periods), 0.0f);
   std::vector<int8_t> way(frames * size_t(periods), START);
   constexpr float NONE = -std::numeric_limits<float>::infinity();
@@ -152,7 +156,7 @@ std::vector<size_t> trackBars(const std::vector<PlayedNote>& sorted,
   size_t endFrame = 0;
   int endState = BAND;
   for (size_t f = 0; f < frames; ++f) {
-    float* here = &score[(f % ring) * size_t(periods)];
+    float* here = &score[(f & wrap) * size_t(periods)];
     for (int j = 0; j < periods; ++j) {
       const int steps = centre[f] + j - BAND;
       const size_t lag = size_t(lagOf(steps));
@@ -165,16 +169,15 @@ std::vector<size_t> trackBars(const std::vector<PlayedNote>& sorted,
         const size_t* offsets = &beatAt[size_t(steps - lattice.lowest) * beatsAfter];
         for (size_t i = 0; i + 1 < beatsAfter; ++i)
           inner += s[g + offsets[i]];
-        const float* before = &score[(g % ring) * size_t(periods)];
+        const float* before = &score[(g & wrap) * size_t(periods)];
+        // The bar before had period index base - e, for the changes e that stay in the band;
+        // the first best in the order of e.
         const int base = steps - centre[g] + BAND;
-        for (int e = -REACH; e <= REACH; ++e) {
-          const int k = base - e;
-          if (k < 0 || k >= periods) continue;
-          const float v = before[k] - change[e + REACH] + inner;
-          if (v > best) {
-            best = v;
-            step = int8_t(e);
-          }
+        const int low = std::max(-REACH, base - periods + 1), high = std::min(REACH, base);
+        for (int e = low; e <= high; ++e) {
+          const float v = before[base - e] - change[e + REACH] + inner;
+          step = v > best ? int8_t(e) : step;
+          best = std::max(v, best);
         }
       }
       // A bar of a beat more or less, at the same beat period: the player added or dropped one.
@@ -189,7 +192,7 @@ std::vector<size_t> trackBars(const std::vector<PlayedNote>& sorted,
         float inner = 0;
         for (int i = 1; i < count; ++i)
           inner += s[g + beatAt[at * beatsAfter + size_t(i - 1)]];
-        const float v = score[(g % ring) * size_t(periods) + size_t(k)] - float(SLIP) + inner;
+        const float v = score[(g & wrap) * size_t(periods) + size_t(k)] - float(SLIP) + inner;
         if (v > best) {
           best = v;
           step = int8_t(ODD + odd);

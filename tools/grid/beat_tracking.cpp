@@ -199,7 +199,11 @@ std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pu
     quietLag.push_back(size_t(QUIET * double(lag)));
   }
   const size_t held = size_t(std::ceil(longest * HELD[std::size(HELD) - 1])) + 1;
-  const size_t ring = held + 1;
+  // Rows of the ring by frame & wrap: a power of two, so that no frame costs a division.
+  size_t ring = 1;
+  while (ring < held + 1)
+    ring *= 2;
+  const size_t wrap = ring - 1;
   std::vector<float> score(ring * periods, 0.0f), heldScore(ring * periods, 0.0f);
   std::vector<uint8_t> way(frames * periods, pack(START, START));
   constexpr float NONE = -std::numeric_limits<float>::infinity();
@@ -208,8 +212,8 @@ std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pu
   int endState = BAND;
   bool endHeld = false;
   for (size_t f = 0; f < frames; ++f) {
-    float* here = &score[(f % ring) * periods];
-    float* hereHeld = &heldScore[(f % ring) * periods];
+    float* here = &score[(f & wrap) * periods];
+    float* hereHeld = &heldScore[(f & wrap) * periods];
     for (int j = 0; j < periods; ++j) {
       const int steps = centre[f] + j - BAND;
       const size_t lag = size_t(lagOf(steps));
@@ -217,22 +221,35 @@ std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pu
       float best = (f + lag >= first && f <= first + lag) ? 0.0f : NONE;
       int8_t step = START;
       if (f >= lag) {
-        const float* before = &score[((f - lag) % ring) * periods];
-        const float* beforeHeld = &heldScore[((f - lag) % ring) * periods];
+        const float* before = &score[((f - lag) & wrap) * periods];
+        const float* beforeHeld = &heldScore[((f - lag) & wrap) * periods];
+        // The beat before had period index base - d, for the changes d that stay in the band.
         const int base = steps - centre[f - lag] + BAND;
-        for (int d = -REACH; d <= REACH; ++d) {
-          const int k = base - d;
-          if (k < 0 || k >= periods) continue;
-          const float v = before[k] - change[d + REACH];
-          if (v > best) {
-            best = v;
-            step = int8_t(d);
+        const int low = std::max(-REACH, base - periods + 1), high = std::min(REACH, base);
+        // After a beat of one period, then after a held one: the first best in the order of d,
+        // a held one after the other at the same d, as one loop over both would find it.
+        float plain = best;
+        int8_t plainStep = step;
+        for (int d = low; d <= high; ++d) {
+          const float v = before[base - d] - change[d + REACH];
+          plainStep = v > plain ? int8_t(d) : plainStep;
+          plain = std::max(v, plain);
+        }
+        best = plain;
+        step = plainStep;
+        if (!steady) { // no beat is held, so none ends a held one
+          float afterHeld = NONE;
+          int8_t heldStep = START;
+          for (int d = low; d <= high; ++d) {
+            const float w = beforeHeld[base - d] - change[d + REACH];
+            heldStep = w > afterHeld ? int8_t(d) : heldStep;
+            afterHeld = std::max(w, afterHeld);
           }
-          if (steady) continue; // no beat is held, so none ends a held one
-          const float w = beforeHeld[k] - change[d + REACH];
-          if (w > best) {
-            best = w;
-            step = int8_t(d + AFTER_HELD);
+          if (heldStep != START &&
+              (afterHeld > plain ||
+               (afterHeld == plain && plainStep != START && heldStep < plainStep))) {
+            best = afterHeld;
+            step = int8_t(heldStep + AFTER_HELD);
           }
         }
       }
@@ -250,7 +267,7 @@ std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pu
         if (quiet < f - 4 && played[f - 4] != played[quiet]) continue;
         const int k = steps - centre[g] + BAND;
         if (k < 0 || k >= periods) continue;
-        const float v = score[(g % ring) * periods + size_t(k)] - float(HELD_COST);
+        const float v = score[(g & wrap) * periods + size_t(k)] - float(HELD_COST);
         if (v > bestHeld) {
           bestHeld = v;
           stretch = int8_t(r);
