@@ -2,13 +2,16 @@
 // built quorb): bars that change length, a known tempo and meter, no pulse, and the tempo map
 // that carries a grid, at its edges.
 #include "grid.h"
+#include "take_grid.h"
 #include "takes.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <ostream>
 #include <stdexcept>
+#include <string>
 
 namespace quorb {
 namespace {
@@ -29,6 +32,9 @@ struct Joined {
   int joiningBeats; // the length of the bar between the takes, in counted beats, more than the
                     // second take's pickup
 };
+
+// Cases are named by what they hold (the default would print their bytes, pointers included).
+void PrintTo(const Joined& c, std::ostream* out) { *out << c.kind << ", " << c.joiningBeats; }
 
 class JoinedTakes : public ::testing::TestWithParam<Joined> {};
 
@@ -64,8 +70,11 @@ INSTANTIATE_TEST_SUITE_P(Kinds, JoinedTakes,
 struct Pieces {
   const char* first;
   const char* second;
-  double silence; // seconds between the first piece's last note and the second's first
+  double silence;     // seconds between the first piece's last note and the second's first
+  const char* meters; // as the grid's line names them
 };
+
+void PrintTo(const Pieces& c, std::ostream* out) { *out << c.meters << ", " << c.silence << " s"; }
 
 class PiecesInOneTake : public ::testing::TestWithParam<Pieces> {};
 
@@ -96,14 +105,18 @@ TEST_P(PiecesInOneTake, EachKeepsItsMeter) {
     second.push_back(t + shift);
   EXPECT_GE(takes::fMeasure(part(lines, 0, middle), a.downbeats), 0.90);
   EXPECT_GE(takes::fMeasure(part(lines, middle, 1e9), second), 0.90);
-  EXPECT_EQ(grid.pieces, 2u);
+  ASSERT_EQ(grid.pieces.size(), 2u);
+  const std::string line = describe(summarize(grid, false, 1e9), false);
+  EXPECT_NE(line.find(std::string(", ") + GetParam().meters + ", "), std::string::npos) << line;
+  EXPECT_NE(line.find(" in 2 pieces"), std::string::npos) << line;
   EXPECT_NO_THROW(TempoMap(grid, 960));
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, PiecesInOneTake,
-                         ::testing::Values(Pieces{"march 4/4 100", "waltz 3/4 150", 11},
-                                           Pieces{"waltz 3/4 90", "march 4/4 100", 30},
-                                           Pieces{"polka 2/4 120", "chorale 3/4 72", 15}));
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, PiecesInOneTake,
+    ::testing::Values(Pieces{"march 4/4 100", "waltz 3/4 150", 11, "4/4 then 3/4"},
+                      Pieces{"waltz 3/4 90", "march 4/4 100", 30, "3/4 then 4/4"},
+                      Pieces{"polka 2/4 120", "chorale 3/4 72", 15, "2/4 then 3/4"}));
 
 // A player who followed the host's clock gives its tempo: the beats are the clock's, and the
 // phase, the meter (unless given too) and the bar lines are still found.
@@ -111,6 +124,10 @@ struct Clock {
   const char* kind;
   bool meterGiven;
 };
+
+void PrintTo(const Clock& c, std::ostream* out) {
+  *out << c.kind << (c.meterGiven ? ", meter given" : "");
+}
 
 class KnownTempo : public ::testing::TestWithParam<Clock> {};
 

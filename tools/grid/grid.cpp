@@ -97,6 +97,7 @@
 #include <cmath>
 #include <limits>
 #include <stdexcept>
+#include <utility>
 
 namespace quorb {
 
@@ -227,13 +228,17 @@ bool compound(int numerator, int denominator) {
 // piece; a piece counted in another unit (dotted quarters against quarters) keeps the take's,
 // which the file's beats are counted in, and only its own bar lines. Silent bars of the take's
 // meter fill each silence, the last one as long as the next piece's first bar line leaves it.
+// `each`: every piece's meter as its bars are written.
 grid::Meter meterOfPieces(const std::vector<PlayedNote>& sorted,
                           const std::vector<grid::Onset>& onsets, const std::vector<double>& beats,
-                          const std::vector<Piece>& pieces, const GridOptions& options) {
+                          const std::vector<Piece>& pieces, const GridOptions& options,
+                          std::vector<std::pair<int, int>>& each) {
   std::vector<grid::Meter> meters;
   for (const Piece& piece : pieces)
     meters.push_back(meterOf(sorted, onsets, beats, piece, options.numerator, options.denominator));
+  each = {{meters.front().numerator, meters.front().denominator}};
   if (meters.size() == 1) return meters.front();
+  each.clear();
   size_t longest = 0;
   for (size_t i = 1; i < pieces.size(); ++i)
     if (pieces[i].to - pieces[i].from > pieces[longest].to - pieces[longest].from) longest = i;
@@ -244,6 +249,7 @@ grid::Meter meterOfPieces(const std::vector<PlayedNote>& sorted,
     if (compound(meters[i].numerator, meters[i].denominator) !=
         compound(take.numerator, take.denominator))
       meters[i] = meterOf(sorted, onsets, beats, pieces[i], take.numerator, take.denominator);
+    each.push_back({meters[i].numerator, meters[i].denominator});
     std::vector<size_t> own = meters[i].bars;
     if (own.empty()) {
       const size_t length = size_t(beatsPerBar(meters[i].numerator, meters[i].denominator));
@@ -328,7 +334,8 @@ Grid findGrid(const std::vector<PlayedNote>& notes, const GridOptions& options) 
   if (beats.size() < 2 || pieces.empty()) return noPulse(end);
   for (size_t i = 0; i < pieces.size(); ++i)
     pieces[i].to = i + 1 < pieces.size() ? pieces[i + 1].from : beats.size();
-  const grid::Meter meter = meterOfPieces(sorted, onsets, beats, pieces, options);
+  std::vector<std::pair<int, int>> pieceMeters;
+  const grid::Meter meter = meterOfPieces(sorted, onsets, beats, pieces, options, pieceMeters);
 
   // Beats go on at the pace of the nearest ones before the first note and after the last.
   const double before = period(beats, 0, +1), after = period(beats, beats.size() - 2, -1);
@@ -349,7 +356,7 @@ Grid findGrid(const std::vector<PlayedNote>& notes, const GridOptions& options) 
 
   Grid grid;
   grid.pulse = true;
-  grid.pieces = pieces.size();
+  grid.pieces = std::move(pieceMeters);
   grid.beats = std::move(all);
   grid.numerator = meter.numerator;
   grid.denominator = meter.denominator;

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace quorb {
@@ -40,8 +41,11 @@ struct Grid {
   // against the music; then one bar is shorter or longer. Empty: every bar is that long.
   std::vector<size_t> downbeats;
   double confidence = 0; // 0..1
-  size_t pieces = 1;     // parts of the take, each after a silence of ten seconds or more, found
-                         // apart: their own tempo, beats and bar lines (the meter is the longest's)
+  // The meter each piece's bars are written in, in take order; numerator and denominator above
+  // are the longest piece's. A piece is a part of the take after a silence of ten seconds or
+  // more, found apart: its own tempo, beats and bar lines. One for a take of one piece; none
+  // without a pulse.
+  std::vector<std::pair<int, int>> pieces;
 };
 
 // Counted beats in a bar: numerator / 3 for 6/8, 9/8 and 12/8, else the numerator.

@@ -98,12 +98,21 @@ std::string describe(const GridSummary& summary, bool plain) {
                   std::lround((summary.bpmLow + summary.bpmHigh) / 2));
   else
     std::snprintf(tempo, sizeof tempo, "%ld-%ld BPM", low, high);
+  // Each piece's meter in turn, once where the next piece keeps it.
+  std::vector<std::pair<int, int>> meters = summary.pieces;
+  if (meters.empty()) meters = {{summary.numerator, summary.denominator}};
+  std::string meter;
+  for (size_t i = 0; i < meters.size(); ++i)
+    if (i == 0 || meters[i] != meters[i - 1])
+      meter += (i == 0 ? "" : " then ") + std::to_string(meters[i].first) + "/" +
+               std::to_string(meters[i].second);
   char pieces[32] = "";
-  if (summary.pieces > 1) std::snprintf(pieces, sizeof pieces, " in %zu pieces", summary.pieces);
-  std::snprintf(text, sizeof text, "%s, %d/%d, %llu bar%s%s, confidence %.2f", tempo,
-                summary.numerator, summary.denominator, (unsigned long long)summary.bars,
-                summary.bars == 1 ? "" : "s", pieces, summary.confidence);
-  return text;
+  if (summary.pieces.size() > 1)
+    std::snprintf(pieces, sizeof pieces, " in %zu pieces", summary.pieces.size());
+  std::snprintf(text, sizeof text, ", %llu bar%s%s, confidence %.2f",
+                (unsigned long long)summary.bars, summary.bars == 1 ? "" : "s", pieces,
+                summary.confidence);
+  return tempo + (", " + meter) + text;
 }
 
 } // namespace quorb

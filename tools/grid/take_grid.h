@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "grid.h"
@@ -46,12 +47,13 @@ struct GridSummary {
   double bpmLow = 0, bpmHigh = 0;
   int numerator = 4, denominator = 4;
   uint64_t bars = 0;
-  size_t pieces = 1;
+  std::vector<std::pair<int, int>> pieces; // each piece's meter (Grid::pieces)
   double confidence = 0;
 };
 GridSummary summarize(const Grid& grid, bool plain, double endSeconds);
-// "92 BPM, 3/4, 48 bars, confidence 0.81" ("48 bars in 2 pieces" for a take found piece by
-// piece); for a constant tempo, what it is and why.
+// "92 BPM, 3/4, 48 bars, confidence 0.81" ("4/4 then 3/4, 48 bars in 2 pieces" for a take found
+// piece by piece, each piece's meter in turn where they differ); for a constant tempo, what it
+// is and why.
 std::string describe(const GridSummary& summary, bool plain);
 
 } // namespace quorb
