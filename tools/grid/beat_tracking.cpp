@@ -226,28 +226,23 @@ std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pu
         // The beat before had period index base - d, for the changes d that stay in the band.
         const int base = steps - centre[f - lag] + BAND;
         const int low = std::max(-REACH, base - periods + 1), high = std::min(REACH, base);
+        // The first best of a row over those changes, if better than `value`.
+        auto bestOf = [&](const float* row, float& value, int8_t& at) {
+          for (int d = low; d <= high; ++d) {
+            const float v = row[base - d] - change[d + REACH];
+            at = v > value ? int8_t(d) : at;
+            value = std::max(v, value);
+          }
+        };
         // After a beat of one period, then after a held one: the first best in the order of d,
         // a held one after the other at the same d, as one loop over both would find it.
-        float plain = best;
-        int8_t plainStep = step;
-        for (int d = low; d <= high; ++d) {
-          const float v = before[base - d] - change[d + REACH];
-          plainStep = v > plain ? int8_t(d) : plainStep;
-          plain = std::max(v, plain);
-        }
-        best = plain;
-        step = plainStep;
+        bestOf(before, best, step);
         if (!steady) { // no beat is held, so none ends a held one
           float afterHeld = NONE;
           int8_t heldStep = START;
-          for (int d = low; d <= high; ++d) {
-            const float w = beforeHeld[base - d] - change[d + REACH];
-            heldStep = w > afterHeld ? int8_t(d) : heldStep;
-            afterHeld = std::max(w, afterHeld);
-          }
+          bestOf(beforeHeld, afterHeld, heldStep);
           if (heldStep != START &&
-              (afterHeld > plain ||
-               (afterHeld == plain && plainStep != START && heldStep < plainStep))) {
+              (afterHeld > best || (afterHeld == best && step != START && heldStep < step))) {
             best = afterHeld;
             step = int8_t(heldStep + AFTER_HELD);
           }
