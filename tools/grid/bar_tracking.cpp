@@ -144,10 +144,7 @@ std::vector<size_t> trackBars(const std::vector<PlayedNote>& sorted,
   // the period changed from the bar before, START for the first bar line.
   constexpr int8_t START = std::numeric_limits<int8_t>::min();
   constexpr int8_t ODD = 32; // a bar of perBar + (way - ODD) beats
-  // Rows of the ring by frame & wrap: a power of two, so that no frame costs a division.
-  size_t ring = 1;
-  while (ring < size_t(longest) * size_t(perBar + 1) / size_t(perBar) + 2)
-    ring *= 2;
+  const size_t ring = ringRows(size_t(longest) * size_t(perBar + 1) / size_t(perBar) + 2);
   const size_t wrap = ring - 1;
   std::vector<float> score(ring * size_t(periods), 0.0f);
   std::vector<int8_t> way(frames * size_t(periods), START);

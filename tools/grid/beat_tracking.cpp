@@ -57,6 +57,13 @@ int FrameLattice::stepsOf(double period) const {
   return int(std::lround(std::log(period / FASTEST) / std::log(PERIOD_STEP)));
 }
 
+size_t ringRows(size_t frames) {
+  size_t rows = 1;
+  while (rows < frames)
+    rows *= 2;
+  return rows;
+}
+
 void spreadOver(std::vector<float>& frames, double origin, double time, double weight) {
   const float shape[] = {1.0f, 0.8f, 0.45f, 0.15f};
   const long f = std::lround((time - origin) / FRAME);
@@ -199,11 +206,7 @@ std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pu
     quietLag.push_back(size_t(QUIET * double(lag)));
   }
   const size_t held = size_t(std::ceil(longest * HELD[std::size(HELD) - 1])) + 1;
-  // Rows of the ring by frame & wrap: a power of two, so that no frame costs a division.
-  size_t ring = 1;
-  while (ring < held + 1)
-    ring *= 2;
-  const size_t wrap = ring - 1;
+  const size_t ring = ringRows(held + 1), wrap = ring - 1;
   std::vector<float> score(ring * periods, 0.0f), heldScore(ring * periods, 0.0f);
   std::vector<uint8_t> way(frames * periods, pack(START, START));
   constexpr float NONE = -std::numeric_limits<float>::infinity();

@@ -84,6 +84,10 @@ struct FrameLattice {
   size_t frames; // in all
 };
 
+// The rows of a tracker's ring of recent frames that holds at least `frames`: a power of two, so
+// that a frame's row is frame & (rows - 1), with no division per state.
+size_t ringRows(size_t frames);
+
 // `weight` at `time`, spread over neighbouring frames from `origin` on: a beat a frame or three
 // off still counts.
 void spreadOver(std::vector<float>& frames, double origin, double time, double weight);
