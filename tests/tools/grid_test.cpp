@@ -2,6 +2,7 @@
 // built quorb): bars that change length, a known tempo and meter, no pulse, and the tempo map
 // that carries a grid, at its edges.
 #include "grid.h"
+#include "paths.h"
 #include "take_grid.h"
 #include "takes.h"
 
@@ -9,7 +10,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <ostream>
+#include <random>
 #include <stdexcept>
 #include <string>
 
@@ -288,6 +291,73 @@ TEST(WrittenMap, ABarOfAnotherLengthHasItsOwnSignature) {
     }
   }
 }
+
+// The trackers keep their ways back only as far as their paths still differ. On a trellis of
+// random ways (each node's step back up to `reach` frames, onto one of the few states that most
+// paths favour, or none near the start), settled as a tracker settles it, every path read at the
+// end must be the one that following every way kept gives; where the paths never meet, every
+// way stays.
+struct Trellis {
+  int states, reach, favoured; // favoured: the states steps lead onto; more join more slowly
+  size_t frames;
+  bool meet; // whether the paths meet often enough to let most frames go
+};
+
+void PrintTo(const Trellis& c, std::ostream* out) {
+  *out << c.states << " states, reach " << c.reach << ", " << c.favoured << " favoured, "
+       << c.frames << " frames";
+}
+
+class SettledPaths : public ::testing::TestWithParam<Trellis> {};
+
+TEST_P(SettledPaths, EndAsEveryWayKeptWouldTell) {
+  const Trellis c = GetParam();
+  std::mt19937 random(uint32_t(c.frames + size_t(c.states)));
+  // A way: frames back (0 for none) and the state there, two bytes a state.
+  std::vector<uint8_t> all;
+  grid::PathMemory memory(2 * size_t(c.states), c.states);
+  auto backIn = [&](const uint8_t* row, grid::PathNode at) -> grid::PathNode {
+    const uint8_t gap = row[2 * at.state];
+    if (gap == 0) return {};
+    return {at.frame - gap, row[2 * at.state + 1]};
+  };
+  auto back = [&](grid::PathNode at) { return backIn(memory.row(at.frame), at); };
+  size_t settles = 0;
+  for (size_t f = 0; f < c.frames; ++f) {
+    uint8_t* row = memory.add(0);
+    for (int s = 0; s < c.states; ++s) {
+      const int gap = 1 + int(random() % unsigned(c.reach));
+      const bool first = f < size_t(c.reach) && (f < size_t(gap) || random() % 4 == 0);
+      row[2 * s] = first ? 0 : uint8_t(gap);
+      row[2 * s + 1] = uint8_t(random() % unsigned(c.favoured));
+    }
+    all.insert(all.end(), row, row + 2 * c.states);
+    if (f % 97 == 96) {
+      memory.settle(
+          size_t(c.reach), [](size_t, int) { return true; }, back);
+      ++settles;
+    }
+  }
+  ASSERT_GT(settles, 3u);
+  if (c.meet)
+    EXPECT_LT(memory.kept(), c.frames / 2);
+  else
+    EXPECT_EQ(memory.kept(), c.frames);
+  for (size_t f = c.frames - size_t(c.reach); f < c.frames; ++f)
+    for (int s = 0; s < c.states; ++s) {
+      std::vector<size_t> expected;
+      for (grid::PathNode at{f, s}; at.state >= 0;
+           at = backIn(&all[at.frame * 2 * size_t(c.states)], at))
+        expected.insert(expected.begin(), at.frame);
+      ASSERT_EQ(memory.path({f, s}, back), expected) << "ending at frame " << f << ", state " << s;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Trellises, SettledPaths,
+                         ::testing::Values(Trellis{4, 3, 1, 500, true},
+                                           Trellis{33, 9, 3, 2000, true},
+                                           Trellis{66, 20, 4, 3000, true},
+                                           Trellis{25, 40, 25, 3000, false}));
 
 } // namespace
 } // namespace quorb

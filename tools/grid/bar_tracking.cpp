@@ -13,6 +13,7 @@
 //     tracking, ISMIR 2015.
 
 #include "grid_parts.h"
+#include "paths.h"
 
 #include <algorithm>
 #include <cmath>
@@ -85,12 +86,9 @@ std::vector<size_t> trackBars(const std::vector<PlayedNote>& sorted,
   const double origin = lattice.origin;
   const size_t first = lattice.first, last = lattice.last, frames = lattice.frames;
 
-  std::vector<float> s = frameSalience(onsets, origin, frames);
-  for (double t : beats)
-    spreadOver(s, origin, t, TRACKED);
   // What marks a first beat, from the meter's accents at the tracked beats: each against the
   // beats within eight of it (a loud or busy passage raises every beat alike).
-  std::vector<float> d(frames, 0.0f);
+  std::vector<double> downbeat;
   {
     const std::vector<double> accent = beatAccents(sorted, onsets, beats);
     const size_t n = accent.size();
@@ -103,25 +101,17 @@ std::vector<size_t> trackBars(const std::vector<PlayedNote>& sorted,
     spread = std::max(std::sqrt(spread / double(n)), 1e-9);
     const std::vector<double> excess = accentExcess(accent);
     for (size_t k = 0; k < n; ++k)
-      spreadOver(d, origin, beats[k], DOWNBEAT * excess[k] / spread);
+      downbeat.push_back(DOWNBEAT * excess[k] / spread);
   }
-  // Where the meter's count found a bar of another length: within half a beat of its end.
-  std::vector<char> slip(frames, 0);
+  // Where the meter's count found a bar of another length: within half a beat of its end, as
+  // spans of frames in the order they begin.
+  std::vector<std::pair<long, long>> slips;
   for (size_t i = 1; i < counted.size(); ++i) {
     if (counted[i] - counted[i - 1] == size_t(perBar) || counted[i] >= beats.size()) continue;
     const double t = beats[counted[i]], half = local[counted[i]] / 2;
-    const long from = std::lround((t - half - origin) / FRAME);
-    const long to = std::lround((t + half - origin) / FRAME);
-    for (long f = std::max(0L, from); f <= to && f < long(frames); ++f)
-      slip[size_t(f)] = 1;
+    slips.push_back({frameOf(t - half, origin), frameOf(t + half, origin)});
   }
-  std::vector<int> centre(frames);
-  for (size_t f = 0, b = 0; f < frames; ++f) {
-    const double t = origin + double(f) * FRAME;
-    while (b + 1 < beats.size() && beats[b + 1] <= t)
-      ++b;
-    centre[f] = stepsOf(local[b] * perBar);
-  }
+  std::sort(slips.begin(), slips.end());
   float prior[periods];
   for (int j = 0; j < periods; ++j)
     prior[j] = float(DRIFT * std::pow((j - BAND) * logStep, 2) + BAR_COST);
@@ -144,18 +134,59 @@ std::vector<size_t> trackBars(const std::vector<PlayedNote>& sorted,
   // the period changed from the bar before, START for the first bar line.
   constexpr int8_t START = std::numeric_limits<int8_t>::min();
   constexpr int8_t ODD = 32; // a bar of perBar + (way - ODD) beats
-  const size_t ring = ringRows(size_t(longest) * size_t(perBar + 1) / size_t(perBar) + 2);
-  const size_t wrap = ring - 1;
+  const size_t reach = size_t(longest) * size_t(perBar + 1) / size_t(perBar) + 2;
+  const size_t ring = ringRows(reach), wrap = ring - 1;
   std::vector<float> score(ring * size_t(periods), 0.0f);
-  std::vector<int8_t> way(frames * size_t(periods), START);
+  // Per frame of the ring: its band's centre and the salience of the onsets and tracked beats.
+  std::vector<int> centre(ring);
+  std::vector<float> s(ring);
+  std::vector<long> onsetFrame, beatFrame;
+  for (const Onset& o : onsets)
+    onsetFrame.push_back(frameOf(o.time, origin));
+  for (double t : beats)
+    beatFrame.push_back(frameOf(t, origin));
+  size_t onsetFrom = 0, beatFrom = 0, downbeatFrom = 0, nextSlip = 0, beat = 0;
+  long slipUntil = -1;
+  PathMemory ways(periods, periods);
+  auto back = [&](PathNode at) -> PathNode {
+    const int steps = ways.centre(at.frame) + at.state - BAND;
+    const int8_t step = int8_t(ways.row(at.frame)[at.state]);
+    if (step == START) return {};
+    if (step > REACH) {
+      const size_t g =
+          at.frame - size_t(std::lround(double(lagOf(steps)) * (perBar + step - ODD) / perBar));
+      return {g, steps - ways.centre(g) + BAND};
+    }
+    const size_t g = at.frame - size_t(lagOf(steps));
+    return {g, steps - step - ways.centre(g) + BAND};
+  };
   constexpr float NONE = -std::numeric_limits<float>::infinity();
+  auto live = [&](size_t g, int state) {
+    return score[(g & wrap) * size_t(periods) + size_t(state)] > NONE;
+  };
   float bestEnd = NONE;
   size_t endFrame = 0;
   int endState = BAND;
   for (size_t f = 0; f < frames; ++f) {
     float* here = &score[(f & wrap) * size_t(periods)];
+    const double t = origin + double(f) * FRAME;
+    while (beat + 1 < beats.size() && beats[beat + 1] <= t)
+      ++beat;
+    centre[f & wrap] = stepsOf(local[beat] * perBar);
+    float& salience = s[f & wrap];
+    salience = 0;
+    addSpread(salience, long(f), onsetFrame, onsetFrom,
+              [&](size_t i) { return onsets[i].salience; });
+    addSpread(salience, long(f), beatFrame, beatFrom, [](size_t) { return TRACKED; });
+    float downbeatHere = 0;
+    addSpread(downbeatHere, long(f), beatFrame, downbeatFrom,
+              [&](size_t k) { return downbeat[k]; });
+    for (; nextSlip < slips.size() && slips[nextSlip].first <= long(f); ++nextSlip)
+      slipUntil = std::max(slipUntil, slips[nextSlip].second);
+    const bool slip = slipUntil >= long(f);
+    uint8_t* way = ways.add(centre[f & wrap]);
     for (int j = 0; j < periods; ++j) {
-      const int steps = centre[f] + j - BAND;
+      const int steps = centre[f & wrap] + j - BAND;
       const size_t lag = size_t(lagOf(steps));
       // The first bar line comes within a bar of the first onset, on either side.
       float best = (f + lag >= first && f <= first + lag) ? 0.0f : NONE;
@@ -165,11 +196,11 @@ std::vector<size_t> trackBars(const std::vector<PlayedNote>& sorted,
         float inner = 0;
         const size_t* offsets = &beatAt[size_t(steps - lattice.lowest) * beatsAfter];
         for (size_t i = 0; i + 1 < beatsAfter; ++i)
-          inner += s[g + offsets[i]];
+          inner += s[(g + offsets[i]) & wrap];
         const float* before = &score[(g & wrap) * size_t(periods)];
         // The bar before had period index base - e, for the changes e that stay in the band;
         // the first best in the order of e.
-        const int base = steps - centre[g] + BAND;
+        const int base = steps - centre[g & wrap] + BAND;
         const int low = std::max(-REACH, base - periods + 1), high = std::min(REACH, base);
         for (int e = low; e <= high; ++e) {
           const float v = before[base - e] - change[e + REACH] + inner;
@@ -178,25 +209,25 @@ std::vector<size_t> trackBars(const std::vector<PlayedNote>& sorted,
         }
       }
       // A bar of a beat more or less, at the same beat period: the player added or dropped one.
-      for (int odd = -1; odd <= 1 && slip[f]; odd += 2) {
+      for (int odd = -1; odd <= 1 && slip; odd += 2) {
         const int count = perBar + odd;
         const size_t at = size_t(steps - lattice.lowest);
         const size_t span = oddSpan[at * 2 + size_t(odd > 0)];
         if (count < 1 || f < span) continue;
         const size_t g = f - span;
-        const int k = steps - centre[g] + BAND;
+        const int k = steps - centre[g & wrap] + BAND;
         if (k < 0 || k >= periods) continue;
         float inner = 0;
         for (int i = 1; i < count; ++i)
-          inner += s[g + beatAt[at * beatsAfter + size_t(i - 1)]];
+          inner += s[(g + beatAt[at * beatsAfter + size_t(i - 1)]) & wrap];
         const float v = score[(g & wrap) * size_t(periods) + size_t(k)] - float(SLIP) + inner;
         if (v > best) {
           best = v;
           step = int8_t(ODD + odd);
         }
       }
-      here[j] = best + s[f] + d[f] - prior[j];
-      way[f * size_t(periods) + size_t(j)] = step;
+      here[j] = best + salience + downbeatHere - prior[j];
+      way[j] = uint8_t(step);
       // The last bar line comes within a bar of the last onset, on either side.
       if (f + lag >= last && here[j] > bestEnd) {
         bestEnd = here[j];
@@ -204,22 +235,11 @@ std::vector<size_t> trackBars(const std::vector<PlayedNote>& sorted,
         endState = j;
       }
     }
+    // No bar line ends the path yet, and the ring still holds every state a later bar may follow.
+    if (f % SETTLE_EVERY == SETTLE_EVERY - 1 && f + size_t(longest) < last)
+      ways.settle(reach, live, back);
   }
-  std::vector<size_t> lines;
-  for (size_t f = endFrame;;) {
-    lines.push_back(f);
-    const int steps = centre[f] + endState - BAND;
-    const int8_t step = way[f * size_t(periods) + size_t(endState)];
-    if (step == START) break;
-    if (step > REACH) {
-      f -= size_t(std::lround(double(lagOf(steps)) * (perBar + step - ODD) / perBar));
-      endState = steps - centre[f] + BAND;
-      continue;
-    }
-    f -= size_t(lagOf(steps));
-    endState = steps - step - centre[f] + BAND;
-  }
-  std::reverse(lines.begin(), lines.end());
+  const std::vector<size_t> lines = ways.path({endFrame, endState}, back);
   // Each bar line onto the tracked beat nearest it, within half a beat: the beats stay the
   // tracker's, which follow the playing beat by beat.
   size_t k = 0;

@@ -4,6 +4,7 @@
 // period anchors the metrical level.
 
 #include "grid_parts.h"
+#include "paths.h"
 
 #include <algorithm>
 #include <cmath>
@@ -62,21 +63,6 @@ size_t ringRows(size_t frames) {
   while (rows < frames)
     rows *= 2;
   return rows;
-}
-
-void spreadOver(std::vector<float>& frames, double origin, double time, double weight) {
-  const float shape[] = {1.0f, 0.8f, 0.45f, 0.15f};
-  const long f = std::lround((time - origin) / FRAME);
-  for (long d = -3; d <= 3; ++d)
-    if (f + d >= 0 && f + d < long(frames.size()))
-      frames[size_t(f + d)] += float(weight) * shape[std::abs(d)];
-}
-
-std::vector<float> frameSalience(const std::vector<Onset>& onsets, double origin, size_t frames) {
-  std::vector<float> s(frames, 0.0f);
-  for (const Onset& o : onsets)
-    spreadOver(s, origin, o.time, o.salience);
-  return s;
 }
 
 namespace {
@@ -155,10 +141,6 @@ std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pu
   const int longest = lattice.longest;
   const double origin = lattice.origin;
   const size_t first = lattice.first, last = lattice.last, frames = lattice.frames;
-  const std::vector<float> s = frameSalience(onsets, origin, frames);
-  std::vector<int> centre(frames);
-  for (size_t f = 0; f < frames; ++f)
-    centre[f] = stepsOf(pulse.at(origin + double(f) * FRAME));
   float prior[periods];
   for (int j = 0; j < periods; ++j)
     prior[j] = float(DRIFT * std::pow((j - BAND) * logStep, 2) + BEAT_COST);
@@ -166,20 +148,10 @@ std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pu
   for (int d = -REACH; d <= REACH; ++d)
     change[d + REACH] = float((steady ? STEADY_CHANGE : 1) * CHANGE * std::pow(d * logStep, 2));
 
-  // Onsets at or before each frame, to find where nothing is played.
-  std::vector<uint32_t> played(frames, 0);
-  for (const Onset& o : onsets) {
-    const long f = std::lround((o.time - origin) / FRAME);
-    if (f >= 0 && f < long(frames)) ++played[size_t(f)];
-  }
-  for (size_t f = 1; f < frames; ++f)
-    played[f] += played[f - 1];
-
   // score (beats after a beat of one period) and heldScore (beats after a held one) are kept for
-  // the last `held` frames only. Per state, the way back to the beat before, in one byte, so that
-  // the tracker's memory stays one byte per frame and period: its low four bits the steps the
-  // period changed (plus AFTER_HELD when that beat ended a held one; the two kinds apart), its
-  // high four the entry of HELD the held state took; FIRST in either for none.
+  // the last `held` frames only. Per state, the way back to the beat before, in one byte: its
+  // low four bits the steps the period changed (plus AFTER_HELD when that beat ended a held one;
+  // the two kinds apart), its high four the entry of HELD the held state took; FIRST for none.
   constexpr int8_t START = std::numeric_limits<int8_t>::min();
   constexpr int8_t AFTER_HELD = 16;
   constexpr uint8_t FIRST = 15;
@@ -208,8 +180,39 @@ std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pu
   const size_t held = size_t(std::ceil(longest * HELD[std::size(HELD) - 1])) + 1;
   const size_t ring = ringRows(held + 1), wrap = ring - 1;
   std::vector<float> score(ring * periods, 0.0f), heldScore(ring * periods, 0.0f);
-  std::vector<uint8_t> way(frames * periods, pack(START, START));
+  // Per frame of the ring: its band's centre, and the onsets at or before it (to find where
+  // nothing is played).
+  std::vector<int> centre(ring);
+  std::vector<uint32_t> played(ring, 0);
+  std::vector<long> onsetFrame;
+  for (const Onset& o : onsets)
+    onsetFrame.push_back(frameOf(o.time, origin));
+  size_t spreadFrom = 0, playedTo = 0;
+  // The way back from each frame's states: periods plain ones, then as many held.
+  PathMemory ways(periods, 2 * periods);
+  auto back = [&](PathNode at) -> PathNode {
+    const bool endsHeld = at.state >= periods; // the beat before was held
+    const int j = at.state - (endsHeld ? periods : 0);
+    const uint8_t w = ways.row(at.frame)[j];
+    const int steps = ways.centre(at.frame) + j - BAND;
+    if (endsHeld) {
+      const size_t r = size_t(stretchOf(w));
+      if (r >= std::size(HELD)) return {};
+      const size_t g = at.frame - size_t(std::lround(HELD[r] * double(lagOf(steps))));
+      return {g, steps - ways.centre(g) + BAND};
+    }
+    int8_t step = stepOf(w);
+    if (step == START) return {};
+    const bool fromHeld = step > REACH;
+    if (fromHeld) step = int8_t(step - AFTER_HELD);
+    const size_t g = at.frame - size_t(lagOf(steps));
+    return {g, steps - step - ways.centre(g) + BAND + (fromHeld ? periods : 0)};
+  };
   constexpr float NONE = -std::numeric_limits<float>::infinity();
+  auto live = [&](size_t g, int state) {
+    const std::vector<float>& row = state < periods ? score : heldScore;
+    return row[(g & wrap) * periods + size_t(state % periods)] > NONE;
+  };
   float bestEnd = NONE;
   size_t endFrame = 0;
   int endState = BAND;
@@ -217,8 +220,17 @@ std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pu
   for (size_t f = 0; f < frames; ++f) {
     float* here = &score[(f & wrap) * periods];
     float* hereHeld = &heldScore[(f & wrap) * periods];
+    centre[f & wrap] = stepsOf(pulse.at(origin + double(f) * FRAME));
+    float salience = 0;
+    addSpread(salience, long(f), onsetFrame, spreadFrom,
+              [&](size_t i) { return onsets[i].salience; });
+    uint32_t& playedHere = played[f & wrap];
+    playedHere = f == 0 ? 0 : played[(f - 1) & wrap];
+    for (; playedTo < onsets.size() && onsetFrame[playedTo] <= long(f); ++playedTo)
+      playedHere += onsetFrame[playedTo] >= 0;
+    uint8_t* way = ways.add(centre[f & wrap]);
     for (int j = 0; j < periods; ++j) {
-      const int steps = centre[f] + j - BAND;
+      const int steps = centre[f & wrap] + j - BAND;
       const size_t lag = size_t(lagOf(steps));
       // The first beat comes within a period of the first onset, on either side.
       float best = (f + lag >= first && f <= first + lag) ? 0.0f : NONE;
@@ -227,7 +239,7 @@ std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pu
         const float* before = &score[((f - lag) & wrap) * periods];
         const float* beforeHeld = &heldScore[((f - lag) & wrap) * periods];
         // The beat before had period index base - d, for the changes d that stay in the band.
-        const int base = steps - centre[f - lag] + BAND;
+        const int base = steps - centre[(f - lag) & wrap] + BAND;
         const int low = std::max(-REACH, base - periods + 1), high = std::min(REACH, base);
         // The first best of a row over those changes, if better than `value`.
         auto bestOf = [&](const float* row, float& value, int8_t& at) {
@@ -251,7 +263,7 @@ std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pu
           }
         }
       }
-      here[j] = best + s[f] - prior[j];
+      here[j] = best + salience - prior[j];
       float bestHeld = NONE;
       int8_t stretch = START;
       for (size_t r = 0; r < (steady ? 0 : std::size(HELD)); ++r) {
@@ -262,8 +274,8 @@ std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pu
         // Nothing played over the held beat's last QUIET periods (its own onset's 3 frames
         // excepted) up to this beat's onset, whose salience spreads 3 frames before it.
         const size_t quiet = std::max(g + 3, f - quietLag[at]);
-        if (quiet < f - 4 && played[f - 4] != played[quiet]) continue;
-        const int k = steps - centre[g] + BAND;
+        if (quiet < f - 4 && played[(f - 4) & wrap] != played[quiet & wrap]) continue;
+        const int k = steps - centre[g & wrap] + BAND;
         if (k < 0 || k >= periods) continue;
         const float v = score[(g & wrap) * periods + size_t(k)] - float(HELD_COST);
         if (v > bestHeld) {
@@ -271,8 +283,8 @@ std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pu
           stretch = int8_t(r);
         }
       }
-      hereHeld[j] = bestHeld + s[f] - prior[j];
-      way[f * periods + size_t(j)] = pack(step, stretch);
+      hereHeld[j] = bestHeld + salience - prior[j];
+      way[j] = pack(step, stretch);
       // The last beat comes within a period of the last onset, on either side.
       if (f + lag >= last && here[j] > bestEnd) {
         bestEnd = here[j];
@@ -287,26 +299,13 @@ std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pu
         endHeld = true;
       }
     }
+    // No beat ends the path yet, and the ring still holds every state a later beat may follow.
+    if (f % SETTLE_EVERY == SETTLE_EVERY - 1 && f + size_t(longest) < last)
+      ways.settle(held, live, back);
   }
   std::vector<double> beats;
-  for (size_t f = endFrame;;) {
+  for (size_t f : ways.path({endFrame, endState + (endHeld ? periods : 0)}, back))
     beats.push_back(origin + double(f) * FRAME);
-    const int steps = centre[f] + endState - BAND;
-    if (endHeld) {
-      const int r = stretchOf(way[f * periods + size_t(endState)]);
-      f -= size_t(std::lround(HELD[size_t(r)] * double(lagOf(steps))));
-      endState = steps - centre[f] + BAND;
-      endHeld = false;
-      continue;
-    }
-    int8_t step = stepOf(way[f * periods + size_t(endState)]);
-    if (step == START) break;
-    endHeld = step > REACH;
-    if (endHeld) step = int8_t(step - AFTER_HELD);
-    f -= size_t(lagOf(steps));
-    endState = steps - step - centre[f] + BAND;
-  }
-  std::reverse(beats.begin(), beats.end());
   snap(onsets, beats, steady ? STEADY_SNAP : SNAP);
   dropSqueezed(onsets, beats);
   return beats;

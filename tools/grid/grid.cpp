@@ -23,6 +23,8 @@
 //    period within x1.37 of the local one; a beat collects the onset salience at its frame and
 //    pays for changing its period from the beat before (squared log ratio) and for straying from
 //    the local period. One pass over frames x periods, then backtracking: linear in the take.
+//    The ways back are let go wherever the best paths have all met (a few beats back where
+//    something is played), so that memory follows the notes, not the take's length.
 //    A beat may be held (1.2 to 1.8 periods, where nothing is played over its last half), the
 //    tempo returning after it, never twice in a row: a player lengthens a phrase end or a held
 //    chord and goes on, which a path turning a few percent a beat would fill with a beat too

@@ -5,6 +5,8 @@
 
 #include "grid.h"
 
+#include <cmath>
+#include <cstdlib>
 #include <vector>
 
 namespace quorb::grid {
@@ -88,12 +90,23 @@ struct FrameLattice {
 // that a frame's row is frame & (rows - 1), with no division per state.
 size_t ringRows(size_t frames);
 
-// `weight` at `time`, spread over neighbouring frames from `origin` on: a beat a frame or three
-// off still counts.
-void spreadOver(std::vector<float>& frames, double origin, double time, double weight);
+// The frame of `time`, from `origin` on.
+inline long frameOf(double time, double origin) { return std::lround((time - origin) / FRAME); }
 
-// Every onset's salience so spread.
-std::vector<float> frameSalience(const std::vector<Onset>& onsets, double origin, size_t frames);
+// Weights at points in time, each spread over the frames around its own (a beat a frame or three
+// off still counts), summed at `frame` onto `sum`: point i at frame `at[i]` (not decreasing in i)
+// weighing `weightOf(i)`, added in their order. Frames are asked in increasing order, `next`
+// (from 0) keeping the first point not yet behind them, so that a tracker reads only the points
+// near its frame and holds no array over the take's frames.
+constexpr float SPREAD_SHAPE[] = {1.0f, 0.8f, 0.45f, 0.15f};
+template <class WeightOf>
+void addSpread(float& sum, long frame, const std::vector<long>& at, size_t& next,
+               WeightOf weightOf) {
+  while (next < at.size() && at[next] < frame - 3)
+    ++next;
+  for (size_t i = next; i < at.size() && at[i] <= frame + 3; ++i)
+    sum += float(weightOf(i)) * SPREAD_SHAPE[std::abs(at[i] - frame)];
+}
 
 // Beats at exactly `period` seconds apart, in the phase the onsets fit best.
 std::vector<double> fixedBeats(const std::vector<Onset>& onsets, double period);
