@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 namespace quorb::grid {
 
@@ -63,20 +64,29 @@ Pulse inducePulse(const std::vector<Onset>& onsets) {
   // from those between passing notes (its square lets the bar outweigh the beat of a fast
   // waltz; the plain product lets the eighths outweigh the dotted quarter of a slow 6/8), and
   // counted plainly for the strength of the pulse.
-  std::vector<Histogram> block(blocks, Histogram(bins, 0.0f)),
-      counts(blocks, Histogram(bins, 0.0f));
+  // Only a window's blocks are kept, gathered as the windows reach them, so that the memory
+  // does not grow with the take's length.
+  const size_t kept = std::min(blocks, size_t(BLOCKS));
+  std::vector<Histogram> block(kept, Histogram(bins)), counts(kept, Histogram(bins));
   std::vector<double> strong(onsets.size()); // each weight to the power 1.5, once
   for (size_t i = 0; i < onsets.size(); ++i)
     strong[i] = std::pow(onsets[i].weight, 1.5);
-  for (size_t i = 0; i < onsets.size(); ++i) {
-    const size_t b = size_t((onsets[i].time - origin) / HOP);
-    for (size_t j = i + 1; j < onsets.size() && j <= i + MOST; ++j) {
-      const double lag = onsets[j].time - onsets[i].time;
-      if (lag > LONGEST || (lag > PRESENT && j > i + NEAREST)) break;
-      block[b][size_t(std::lround(lag / BIN))] += float(strong[i] * strong[j]);
-      counts[b][size_t(std::lround(lag / BIN))] += 1.0f;
+  size_t paired = 0, gathered = 0; // onsets and blocks done
+  auto gatherUpTo = [&](size_t end) {
+    for (; gathered < end; ++gathered) {
+      Histogram &h = block[gathered % kept], &c = counts[gathered % kept];
+      std::fill(h.begin(), h.end(), 0.0f);
+      std::fill(c.begin(), c.end(), 0.0f);
+      for (size_t i = paired;
+           i < onsets.size() && size_t((onsets[i].time - origin) / HOP) == gathered; paired = ++i)
+        for (size_t j = i + 1; j < onsets.size() && j <= i + MOST; ++j) {
+          const double lag = onsets[j].time - onsets[i].time;
+          if (lag > LONGEST || (lag > PRESENT && j > i + NEAREST)) break;
+          h[size_t(std::lround(lag / BIN))] += float(strong[i] * strong[j]);
+          c[size_t(std::lround(lag / BIN))] += 1.0f;
+        }
     }
-  }
+  };
   std::vector<double> period;
   for (double p = FASTEST; p <= SLOWEST; p *= PERIOD_STEP)
     period.push_back(p);
@@ -97,18 +107,22 @@ Pulse inducePulse(const std::vector<Onset>& onsets) {
   // path then slides through in-between periods to another level; the path still moves every
   // hop, so the tempo follows the playing however long the window.
   const size_t windows = blocks > size_t(BLOCKS) ? blocks - BLOCKS + 1 : 1;
-  // score: the evidence for each period in each window; stands: how far its own intervals
-  // stand above random times' (about 1 for those).
-  std::vector<double> score(windows * n), own(n), sums(bins + 1);
-  std::vector<float> gathered(windows * n), chance(windows * n);
+  // score: the evidence for each period in the window; gathered and chance: how far its own
+  // intervals stand above random times' (about 1 for those), for the path's periods. The path
+  // of periods with the best evidence, paying for each change between windows, is extended
+  // window by window: `from`, the step to each period from the window before.
+  std::vector<double> score(n), own(n), sums(bins + 1), total(n), next(n);
+  std::vector<float> found(windows * n), chance(windows * n);
+  std::vector<int8_t> from(windows * n, 0);
   Histogram h(bins), c(bins);
   for (size_t w = 0; w < windows; ++w) {
     std::fill(h.begin(), h.end(), 0.0f);
     std::fill(c.begin(), c.end(), 0.0f);
+    gatherUpTo(std::min(blocks, w + BLOCKS));
     for (size_t b = w; b < std::min(blocks, w + BLOCKS); ++b)
       for (size_t k = 0; k < bins; ++k) {
-        h[k] += block[b][k];
-        c[k] += counts[b][k];
+        h[k] += block[b % kept][k];
+        c[k] += counts[b % kept][k];
       }
     // A beat is supported by its own interval and its multiples (the bar). Not by its halves:
     // they would favour every level above a busy one.
@@ -118,37 +132,35 @@ Pulse inducePulse(const std::vector<Onset>& onsets) {
     for (size_t i = 0; i < n; ++i) {
       const double p = period[i];
       own[i] = around(h, p);
-      score[w * n + i] =
+      score[i] =
           own[i] + 0.5 * around(h, 2 * p) + 0.25 * around(h, 3 * p) + 0.25 * around(h, 4 * p);
-      best = std::max(best, score[w * n + i]);
+      best = std::max(best, score[i]);
     }
     for (size_t i = 0; i < n; ++i) {
-      const double relative = best > 0 ? score[w * n + i] / best : 1;
-      score[w * n + i] = std::log(relative + 1e-3) + prior[i];
+      const double relative = best > 0 ? score[i] / best : 1;
+      score[i] = std::log(relative + 1e-3) + prior[i];
     }
     for (size_t i = 0; i < n; ++i) {
       // Chance: the mean of the histogram over lags around the period, where weights of pairs
       // of random times would be as large on average.
       const size_t lo = size_t(period[i] / std::sqrt(2.0) / BIN);
       const size_t hi = std::min(bins, size_t(period[i] * std::sqrt(2.0) / BIN));
-      gathered[w * n + i] = float(around(c, period[i]));
+      found[w * n + i] = float(around(c, period[i]));
       chance[w * n + i] = float((sums[hi] - sums[lo]) / double(hi - lo) * flat[i]);
     }
-  }
-
-  // The path of periods with the best evidence, paying for each change between windows.
-  std::vector<double> total(score.begin(), score.begin() + long(n)), next(n);
-  std::vector<int> from(windows * n, 0);
-  for (size_t w = 1; w < windows; ++w) {
+    if (w == 0) {
+      total = score;
+      continue;
+    }
     for (size_t i = 0; i < n; ++i) {
-      double best = -1e300;
+      double most = -1e300;
       const size_t lo = i >= size_t(FARTHEST) ? i - FARTHEST : 0;
       for (size_t k = lo; k < std::min(n, i + FARTHEST + 1); ++k) {
         const double jump = std::log(PERIOD_STEP) * (double(i) - double(k));
         const double v = total[k] - JUMP * jump * jump;
-        if (v > best) best = v, from[w * n + i] = int(k);
+        if (v > most) most = v, from[w * n + i] = int8_t(long(k) - long(i));
       }
-      next[i] = best + score[w * n + i];
+      next[i] = most + score[i];
     }
     total.swap(next);
   }
@@ -157,14 +169,14 @@ Pulse inducePulse(const std::vector<Onset>& onsets) {
   pulse.start = origin + HOP * BLOCKS / 2;
   pulse.hop = HOP;
   pulse.periods.resize(windows);
-  double found = 0, expected = 0;
+  double plain = 0, expected = 0;
   for (size_t w = windows; w-- > 0;) {
     pulse.periods[w] = period[i];
-    found += gathered[w * n + i];
+    plain += found[w * n + i];
     expected += chance[w * n + i];
-    i = size_t(from[w * n + i]);
+    i = size_t(long(i) + from[w * n + i]);
   }
-  pulse.strength = expected > 0 ? found / expected : 0;
+  pulse.strength = expected > 0 ? plain / expected : 0;
   return pulse;
 }
 
