@@ -200,12 +200,24 @@ void join(std::vector<double>& beats, const std::vector<double>& next) {
 grid::Meter meterOf(const std::vector<PlayedNote>& sorted, const std::vector<grid::Onset>& onsets,
                     const std::vector<double>& beats, const Piece& piece, int numerator,
                     int denominator) {
-  std::vector<PlayedNote> notes;
-  for (const PlayedNote& n : sorted)
-    if (n.start >= piece.start && n.start < piece.end) notes.push_back(n);
-  std::vector<grid::Onset> heard;
-  for (const grid::Onset& o : onsets)
-    if (o.time >= piece.start && o.time < piece.end) heard.push_back(o);
+  // The piece's notes and onsets: the take's own where the piece is the whole take (a long take
+  // is not held twice), else a copy of its span.
+  const auto from = std::partition_point(
+      sorted.begin(), sorted.end(), [&](const PlayedNote& n) { return n.start < piece.start; });
+  const auto to = std::partition_point(from, sorted.end(),
+                                       [&](const PlayedNote& n) { return n.start < piece.end; });
+  const bool whole = from == sorted.begin() && to == sorted.end();
+  const std::vector<PlayedNote> own =
+      whole ? std::vector<PlayedNote>{} : std::vector<PlayedNote>(from, to);
+  const std::vector<PlayedNote>& notes = whole ? sorted : own;
+  const auto first = std::partition_point(
+      onsets.begin(), onsets.end(), [&](const grid::Onset& o) { return o.time < piece.start; });
+  const auto last = std::partition_point(first, onsets.end(),
+                                         [&](const grid::Onset& o) { return o.time < piece.end; });
+  const bool allHeard = first == onsets.begin() && last == onsets.end();
+  const std::vector<grid::Onset> ownOnsets =
+      allHeard ? std::vector<grid::Onset>{} : std::vector<grid::Onset>(first, last);
+  const std::vector<grid::Onset>& heard = allHeard ? onsets : ownOnsets;
   const std::vector<double> counted(beats.begin() + long(piece.from),
                                     beats.begin() + long(piece.to));
   grid::Meter meter = grid::findMeter(notes, heard, counted, numerator, denominator);
@@ -275,11 +287,11 @@ int beatsPerBar(int numerator, int denominator) {
   return denominator == 8 && numerator % 3 == 0 ? numerator / 3 : numerator;
 }
 
-Grid findGrid(const std::vector<PlayedNote>& notes, const GridOptions& options) {
+Grid findGrid(std::vector<PlayedNote> notes, const GridOptions& options) {
   if (options.numerator < 0 ||
       (options.numerator > 0 && options.denominator != 4 && options.denominator != 8))
     throw std::invalid_argument("a meter is counted in quarters (x/4) or eighths (x/8)");
-  const std::vector<PlayedNote> sorted = grid::sortedNotes(notes);
+  const std::vector<PlayedNote> sorted = grid::sortedNotes(std::move(notes));
   double end = 0;
   for (const PlayedNote& n : sorted)
     end = std::max({end, n.start, n.end});

@@ -52,8 +52,10 @@ struct Grid {
 int beatsPerBar(int numerator, int denominator);
 
 // Never throws for any notes (unsorted, overlapping, empty); throws std::invalid_argument for a
-// meter it cannot count (a denominator other than 4 or 8 with a numerator given).
-Grid findGrid(const std::vector<PlayedNote>& notes, const GridOptions& options = {});
+// meter it cannot count (a denominator other than 4 or 8 with a numerator given). Takes the
+// notes by value and sorts them in place: a caller done with them moves them in, and a long
+// take's notes are not held twice.
+Grid findGrid(std::vector<PlayedNote> notes, const GridOptions& options = {});
 
 struct TempoChange {
   uint64_t tick;

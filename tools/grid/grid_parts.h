@@ -30,8 +30,9 @@ struct Onset {
   double salience = 1;
 };
 
-// Notes sorted by start (then pitch), as every step reads them.
-std::vector<PlayedNote> sortedNotes(const std::vector<PlayedNote>& notes);
+// Notes sorted by start (then pitch), as every step reads them; those not at a finite time left
+// out.
+std::vector<PlayedNote> sortedNotes(std::vector<PlayedNote> notes);
 
 // Onsets in time order, weighted by chord size, loudness, the time to the next onset and bass.
 std::vector<Onset> makeOnsets(const std::vector<PlayedNote>& sorted);

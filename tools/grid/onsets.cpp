@@ -7,15 +7,16 @@
 
 namespace quorb::grid {
 
-std::vector<PlayedNote> sortedNotes(const std::vector<PlayedNote>& notes) {
-  std::vector<PlayedNote> sorted;
-  sorted.reserve(notes.size());
-  for (const PlayedNote& n : notes)
-    if (std::isfinite(n.start) && std::isfinite(n.end)) sorted.push_back(n);
-  std::sort(sorted.begin(), sorted.end(), [](const PlayedNote& a, const PlayedNote& b) {
+std::vector<PlayedNote> sortedNotes(std::vector<PlayedNote> notes) {
+  notes.erase(std::remove_if(notes.begin(), notes.end(),
+                             [](const PlayedNote& n) {
+                               return !std::isfinite(n.start) || !std::isfinite(n.end);
+                             }),
+              notes.end());
+  std::sort(notes.begin(), notes.end(), [](const PlayedNote& a, const PlayedNote& b) {
     return a.start != b.start ? a.start < b.start : a.pitch < b.pitch;
   });
-  return sorted;
+  return notes;
 }
 
 std::vector<Onset> makeOnsets(const std::vector<PlayedNote>& sorted) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 namespace quorb {
 
@@ -37,12 +38,12 @@ Grid constantGrid(double bpm, double seconds) {
 
 } // namespace
 
-Grid takeGrid(const std::vector<PlayedNote>& notes, const GridSettings& settings) {
+Grid takeGrid(std::vector<PlayedNote> notes, const GridSettings& settings) {
   double end = 0;
   for (const PlayedNote& note : notes)
     end = std::max(end, note.end);
   if (settings.plain) return constantGrid(settings.bpm, end);
-  Grid grid = findGrid(notes, settings.find);
+  Grid grid = findGrid(std::move(notes), settings.find);
   if (!grid.pulse) {
     Grid constant = constantGrid(settings.find.knownBpm > 0 ? settings.find.knownBpm : 120, end);
     constant.pulse = false;

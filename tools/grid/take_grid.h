@@ -38,7 +38,7 @@ private:
 
 // The grid of a take by the settings. With `plain`, or when the playing has no steady pulse,
 // a constant tempo: `settings.bpm`, or 120 where nothing was found.
-Grid takeGrid(const std::vector<PlayedNote>& notes, const GridSettings& settings);
+Grid takeGrid(std::vector<PlayedNote> notes, const GridSettings& settings);
 
 // What a musician is told of a take's grid: its tempo ("92 BPM", or "84-101 BPM" for a take that
 // moves), its meter ("3/4"), its bars and how sure the finding is.

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <stdexcept>
+#include <utility>
 
 namespace quorb {
 
@@ -142,7 +143,7 @@ void PianoRoll::findMusicGrid() {
     played.push_back({double(note.on) / options_.rate, double(note.off) / options_.rate, note.key,
                       note.velocity});
   const double end = double(end_) / options_.rate;
-  const Grid grid = takeGrid(played, options_.grid);
+  const Grid grid = takeGrid(std::move(played), options_.grid);
   const bool plain = options_.grid.plain;
   gridText_ = describe(summarize(grid, plain, end), plain);
   if (!grid.pulse && !plain) return; // nothing found: no beats to draw
