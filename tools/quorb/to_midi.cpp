@@ -112,9 +112,11 @@ void MidiConverter::endTake() {
   if (!converting_) return;
   converting_ = false;
   // Placed ticks are in order already except in files that break the recorder's rules twice
-  // over; the stable sort keeps the writer's contract either way.
-  std::stable_sort(events_.begin(), events_.end(),
-                   [](const Pending& a, const Pending& b) { return a.ticks < b.ticks; });
+  // over; the stable sort keeps the writer's contract either way, and only those pay for its
+  // buffer, as large as the take's events.
+  const auto earlier = [](const Pending& a, const Pending& b) { return a.ticks < b.ticks; };
+  if (!std::is_sorted(events_.begin(), events_.end(), earlier))
+    std::stable_sort(events_.begin(), events_.end(), earlier);
   const bool carriesMap = tempoInEachTrack_ || tracks.empty();
   if (!options_.grid.plain && (carriesMap || !map_)) {
     const double end = events_.empty() ? 0 : double(events_.back().ticks) / options_.rate;
