@@ -68,14 +68,19 @@ double distance(const Chroma& a, const Chroma& b) {
   return aa > 0 && bb > 0 ? 1 - ab / std::sqrt(aa * bb) : 0;
 }
 
-// Each feature divided by its mean, so that none outweighs the others by its units.
+// Each feature divided by its mean, so that none outweighs the others by its units. A feature
+// absent but for rounding stays absent: the cosine distance of two chords of the same pitch
+// classes comes out at 1e-16 rather than 0, and divided by a mean of such residues one beat would
+// outweigh all the others of a take played on one key or one chord.
 void normalise(std::vector<double>& v) {
   double sum = 0;
   for (double x : v)
     sum += x;
-  if (sum > 0)
+  if (sum > 1e-9 * double(v.size()))
     for (double& x : v)
       x *= double(v.size()) / sum;
+  else
+    std::fill(v.begin(), v.end(), 0.0);
 }
 
 } // namespace

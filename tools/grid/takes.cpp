@@ -22,6 +22,7 @@ std::vector<TakeKind> kinds() {
       {"chorale 3/4 176", T::Chorale, 3, 4, 176, 176, 1, 32},
       {"toccata 4/4 130", T::Toccata, 4, 4, 130, 130, 0, 20},
       {"toccata 4/4 176", T::Toccata, 4, 4, 176, 176, 1, 32},
+      {"tapped 3/4 120", T::Tapped, 3, 4, 120, 120, 1, 24},
       {"barcarolle 6/8 150", T::Barcarolle, 6, 8, 150, 150, 2, 32},
       {"accelerando march 4/4 80-140", T::March, 4, 4, 80, 140, 1, 24},
       {"ritardando waltz 3/4 160-100", T::Waltz, 3, 4, 160, 100, 2, 32},
@@ -31,6 +32,9 @@ std::vector<TakeKind> kinds() {
 }
 
 namespace {
+
+// The one key of the Tapped texture: a drum pad's snare.
+constexpr int PAD = 38;
 
 // A bar's harmony: root pitch class and the chord's three pitch classes, in C major.
 struct Chord {
@@ -185,6 +189,13 @@ void playBar(Player& p, const TakeKind& kind, int bar, int& melody) {
       if (i % 4 == 0) p.play(b + i / 4.0, 1, melodyNote(p, c, melody) + 12, 70 + accent);
     }
     break;
+  case Texture::Tapped: {
+    const int beats = beatsPerBar(kind.numerator, kind.denominator);
+    for (int i = 0; i < beats; ++i)
+      p.play(b + i, 0.25, PAD, i == 0 ? 100 : 64);
+    if (bar % 2 == 1) p.play(b + beats - 0.5, 0.25, PAD, 56);
+    break;
+  }
   }
 }
 
@@ -194,14 +205,16 @@ Take makeTake(const TakeKind& kind, uint32_t seed) {
   Player p(kind, seed);
   const int bar = beatsPerBar(kind.numerator, kind.denominator);
   int melody = 72;
+  const bool tapped = kind.texture == Texture::Tapped;
   for (int i = -kind.pickup; i < 0; ++i)
-    p.play(i, 1, melodyNote(p, PROGRESSION[7], melody), 64);
+    p.play(i, 1, tapped ? PAD : melodyNote(p, PROGRESSION[7], melody), 64);
   for (int k = 0; k < kind.bars; ++k)
     playBar(p, kind, k, melody);
   const double end = kind.bars * bar;
-  p.play(end, bar, above(0, 36), 80);
-  for (int pc : {0, 4, 7, 0})
-    p.play(end, bar, above(pc, 55), 70);
+  p.play(end, bar, tapped ? PAD : above(0, 36), 80);
+  if (!tapped)
+    for (int pc : {0, 4, 7, 0})
+      p.play(end, bar, above(pc, 55), 70);
   for (int k = -kind.pickup; k <= kind.bars * bar; ++k) {
     p.take.beats.push_back(p.at(k));
     if (k >= 0 && k % bar == 0) p.take.downbeats.push_back(p.at(k));

@@ -21,6 +21,7 @@ enum class Texture {
   Alberti,    // sixteenths low-high-middle-high under a melody; 4/4
   Chorale,    // a rolled chord on every beat, the bass moving each bar; 3/4 or 4/4
   Toccata,    // full chords in sixteenths, a little louder on beats; dense, for timing
+  Tapped,     // one key on every beat, louder on 1, an eighth before every other bar: a pad
 };
 
 struct TakeKind {
