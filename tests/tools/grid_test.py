@@ -82,6 +82,38 @@ class Grid(unittest.TestCase):
         self.assertEqual((4, 4), meter)
         self.assertTrue(all(abs(b - a - 0.5) < 1e-3 for a, b in zip(beats, beats[1:])))
 
+    def test_a_take_stretched_over_thousands_of_hours_costs_the_memory_of_its_notes(self):
+        # Clock words that wrap at every other record, as damage can leave them: 250 notes over
+        # 6,800 hours, and a steady phrase after 13,600 hours of controller records. Their grids
+        # once took a beat every half second of that (gigabytes: "not enough memory" as the
+        # 32-bit .exe); now they are read, converted and drawn like any take.
+        def wrapping(count, word):
+            records, time = [], 0
+            for k in range(count):
+                time = (time // 2**32 + (k % 2 == 0 and k > 0)) * 2**32 + (k % 2) * 0xC0000000
+                records.append((time, word(k)))
+            return records, (time // 2**32 + 1) * 2**32
+
+        notes, _ = wrapping(500, lambda k: 0x90 | (60 + k // 2 % 12) << 8 | 90 << 16
+                            if k % 2 == 0 else 0x80 | (60 + k // 2 % 12) << 8)
+        lead, time = wrapping(1000, lambda k: 0xB0 | 7 << 8 | 100 << 16)
+        for k in range(64):
+            key = 48 if k % 4 == 0 else 60
+            lead += [(time, 0x90 | key << 8 | 90 << 16), (time + 4410, 0x80 | key << 8)]
+            time += RATE // 2
+        for name, records in (("stretched", notes), ("late", lead)):
+            with self.subTest(take=name):
+                with open(os.path.join(ARGS.work, name + ".quorb"), "wb") as f:
+                    f.write(b"".join(struct.pack("<II", t % 2**32, w) for t, w in records))
+                for command in (["info"], ["view"], ["view", "--plain"]):
+                    run_program([*ARGS.emulator, ARGS.quorb, *command, name + ".quorb", "--rate",
+                                 str(RATE)], ARGS.work)
+                self.convert(name)
+                played = channel_messages(os.path.join(ARGS.work, name + ".mid"))
+                self.assertEqual(len(records), len(played))
+                for (stamp, _), (seconds, _) in zip(records, played):
+                    self.assertLessEqual(abs(stamp / RATE - seconds), 0.001)
+
     def test_what_the_musician_knows_is_kept(self):
         # A known tempo and meter: the waltz at 90 stays at 90 in 3/4; --plain is today's file.
         said = self.convert("waltz_3-4_90", "--tempo", "90", "--meter", "3/4")

@@ -115,6 +115,10 @@ constexpr size_t FEWEST_ONSETS = 8;
 // notes, whatever the length (a take stamped across hours of silence, or a damaged file).
 constexpr double MOST_SECONDS_PER_ONSET = 4;
 constexpr double SPARSE_GRACE = 60; // seconds a short take may have however few its onsets
+// The beats are counted back to the take's second 0, so the silence before the first note is
+// bounded too: a player who starts the take and walks to the instrument, but not a file whose
+// clock words jump by hours (damage read as wraps).
+constexpr double MOST_LEAD = 3600;
 // Beats come from a player keeping time, and are tracked again as such, where their intervals
 // change by a median of at most 3.5 % from one to the next, or their period over four beats by
 // at most 2 % from one four to the next: the beats of a free path would follow the syncopations
@@ -127,11 +131,9 @@ constexpr double EVEN_FOURS = 0.02;
 // piece (a general pause, a fermata over a rest) last a few seconds, rarely up to eight.
 constexpr double PIECE_SILENCE = 10;
 
-Grid noPulse(double end) {
+Grid noPulse() {
   Grid grid;
-  for (int k = 0; grid.beats.empty() || grid.beats.back() < end; ++k)
-    grid.beats.push_back(0.5 * k);
-  if (grid.beats.size() < 2) grid.beats.push_back(0.5);
+  grid.beats = {0, 0.5};
   return grid;
 }
 
@@ -297,8 +299,9 @@ Grid findGrid(std::vector<PlayedNote> notes, const GridOptions& options) {
     end = std::max({end, n.start, n.end});
   const std::vector<grid::Onset> onsets = grid::makeOnsets(sorted);
   if (onsets.size() < FEWEST_ONSETS ||
-      end - sorted.front().start > MOST_SECONDS_PER_ONSET * double(onsets.size()) + SPARSE_GRACE)
-    return noPulse(end);
+      end - sorted.front().start > MOST_SECONDS_PER_ONSET * double(onsets.size()) + SPARSE_GRACE ||
+      sorted.front().start > MOST_LEAD)
+    return noPulse();
 
   // Each piece's beats are found from its own playing, as another piece may go at another
   // tempo; a clock's beats run through the take, and only the bars are the pieces' own.
@@ -345,7 +348,7 @@ Grid findGrid(std::vector<PlayedNote> notes, const GridOptions& options) {
       if (next.size() > most) most = next.size(), pulse = found;
     }
   }
-  if (beats.size() < 2 || pieces.empty()) return noPulse(end);
+  if (beats.size() < 2 || pieces.empty()) return noPulse();
   for (size_t i = 0; i < pieces.size(); ++i)
     pieces[i].to = i + 1 < pieces.size() ? pieces[i + 1].from : beats.size();
   std::vector<std::pair<int, int>> pieceMeters;

@@ -29,10 +29,13 @@ struct GridOptions {
 };
 
 struct Grid {
-  bool pulse = false;        // false: no steady pulse (too few notes, free time); the grid is
-                             // then 120 BPM in 4/4 from second 0 and means nothing
-  std::vector<double> beats; // counted beats in seconds, increasing: beats[0] <= 0 < beats[1],
-                             // the last at or after the end of the last note
+  bool pulse = false; // false: no steady pulse (too few notes, free time); the grid is
+                      // then 120 BPM in 4/4 from second 0 and means nothing
+  // Counted beats in seconds, increasing: beats[0] <= 0 < beats[1], the last at or after the end
+  // of the last note. A grid without a pulse holds only its first two and goes on at their pace,
+  // as TempoMap writes it: its size must not follow a take's length, which the clock words of a
+  // damaged file can stretch over thousands of hours.
+  std::vector<double> beats;
   int numerator = 4;
   int denominator = 4;
   size_t firstDownbeat = 0; // index in beats of the first bar line at or after second 0
@@ -68,7 +71,8 @@ struct MeterChange {
   int denominator; // a power of two
 };
 
-// A grid as a MIDI file carries it: a Set Tempo at every counted beat and the time signatures.
+// A grid as a MIDI file carries it: a Set Tempo at every counted beat and the time signatures;
+// after the last beat its tempo goes on.
 // Tick 0 is second 0 of the take. When beats[0] < 0, the file opens with a partial beat (rounded
 // to a sixteenth) and the bar before firstDownbeat is a short bar of its own signature, so that
 // every later bar line falls on a downbeat of the grid.

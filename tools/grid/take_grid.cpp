@@ -26,26 +26,20 @@ std::vector<PlayedNote> NoteCollector::finish(double end) {
 
 namespace {
 
-// A constant tempo in 4/4 from second 0 over `seconds`.
-Grid constantGrid(double bpm, double seconds) {
+// A constant tempo in 4/4 from second 0: its first two beats (Grid::beats).
+Grid constantGrid(double bpm) {
   Grid grid;
-  const double beat = 60 / bpm;
-  const size_t count = size_t(std::max(0.0, std::ceil(seconds / beat))) + 2;
-  for (size_t k = 0; k < count; ++k)
-    grid.beats.push_back(double(k) * beat);
+  grid.beats = {0, 60 / bpm};
   return grid;
 }
 
 } // namespace
 
 Grid takeGrid(std::vector<PlayedNote> notes, const GridSettings& settings) {
-  double end = 0;
-  for (const PlayedNote& note : notes)
-    end = std::max(end, note.end);
-  if (settings.plain) return constantGrid(settings.bpm, end);
+  if (settings.plain) return constantGrid(settings.bpm);
   Grid grid = findGrid(std::move(notes), settings.find);
   if (!grid.pulse) {
-    Grid constant = constantGrid(settings.find.knownBpm > 0 ? settings.find.knownBpm : 120, end);
+    Grid constant = constantGrid(settings.find.knownBpm > 0 ? settings.find.knownBpm : 120);
     constant.pulse = false;
     return constant;
   }

@@ -147,6 +147,18 @@ void PianoRoll::findMusicGrid() {
   const bool plain = options_.grid.plain;
   gridText_ = describe(summarize(grid, plain, end), plain);
   if (!grid.pulse && !plain) return; // nothing found: no beats to draw
+  if (plain) {
+    // A constant grid holds its first two beats and goes on at their pace (Grid::beats). Beats
+    // closer than a tenth of a pixel on the widest roll show nothing: a take that long (a damaged
+    // file's clock can stretch one over thousands of hours) gets no marks rather than millions.
+    const double beat = grid.beats[1] - grid.beats[0];
+    if (end / beat > 10.0 * ROLL_WIDEST) return;
+    const size_t perBar = size_t(beatsPerBar(grid.numerator, grid.denominator));
+    for (size_t k = 0; double(k) * beat <= end; ++k)
+      beatMarks_.push_back({uint64_t(std::llround(double(k) * beat * options_.rate)),
+                            k % perBar == 0 ? k / perBar + 1 : 0});
+    return;
+  }
   std::vector<size_t> bars = grid.downbeats;
   if (bars.empty())
     for (size_t at = grid.firstDownbeat; at < grid.beats.size();
