@@ -119,7 +119,10 @@ INSTANTIATE_TEST_SUITE_P(
     Kinds, PiecesInOneTake,
     ::testing::Values(Pieces{"march 4/4 100", "waltz 3/4 150", 11, "4/4 then 3/4"},
                       Pieces{"waltz 3/4 90", "march 4/4 100", 30, "3/4 then 4/4"},
-                      Pieces{"polka 2/4 120", "chorale 3/4 72", 15, "2/4 then 3/4"}));
+                      Pieces{"polka 2/4 120", "chorale 3/4 72", 15, "2/4 then 3/4"},
+                      // A phone call between the pieces: longer than their notes, spread out,
+                      // would leave a pulse to follow.
+                      Pieces{"waltz 3/4 90", "march 4/4 100", 1800, "3/4 then 4/4"}));
 
 // A player who followed the host's clock gives its tempo: the beats are the clock's, and the
 // phase, the meter (unless given too) and the bar lines are still found.

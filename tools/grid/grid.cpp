@@ -110,15 +110,16 @@ namespace {
 // free playing (random times reach 1.47, many a real piece stays under 1.3); it goes into the
 // confidence instead.
 constexpr size_t FEWEST_ONSETS = 8;
-// Onsets further apart than this on average keep no pulse a listener could follow; and the
-// tracker steps through a take's length in frames, so this also bounds its work and memory by the
-// notes, whatever the length (a take stamped across hours of silence, or a damaged file).
+// Onsets further apart than this on average, over the time the take is played (its silences
+// between pieces left out), keep no pulse a listener could follow; and the tracker steps through
+// each piece's length in frames, so this also bounds its work and memory by the notes, whatever
+// the length (a take stamped across hours of silence, or a damaged file).
 constexpr double MOST_SECONDS_PER_ONSET = 4;
 constexpr double SPARSE_GRACE = 60; // seconds a short take may have however few its onsets
-// The beats are counted back to the take's second 0, so the silence before the first note is
-// bounded too: a player who starts the take and walks to the instrument, but not a file whose
-// clock words jump by hours (damage read as wraps).
-constexpr double MOST_LEAD = 3600;
+// The beats run on through the silence before the first note and between pieces, so that is
+// bounded too: a player who starts the take and walks to the instrument, or takes a phone call
+// between two pieces, but not a file whose clock words jump by hours (damage read as wraps).
+constexpr double MOST_SILENCE = 3600;
 // Beats come from a player keeping time, and are tracked again as such, where their intervals
 // change by a median of at most 3.5 % from one to the next, or their period over four beats by
 // at most 2 % from one four to the next: the beats of a free path would follow the syncopations
@@ -157,12 +158,16 @@ struct Piece {
 
 // The time spans of a take's pieces: cut where no note sounds for PIECE_SILENCE seconds or more,
 // each silence split at its middle; the first from minus infinity, the last to infinity.
-std::vector<std::pair<double, double>> pieceSpans(const std::vector<PlayedNote>& sorted) {
+// `silent`: the length of those silences in all.
+std::vector<std::pair<double, double>> pieceSpans(const std::vector<PlayedNote>& sorted,
+                                                  double& silent) {
   constexpr double EVER = std::numeric_limits<double>::infinity();
   std::vector<std::pair<double, double>> spans{{-EVER, EVER}};
   double sounding = sorted.front().end;
+  silent = 0;
   for (const PlayedNote& n : sorted) {
     if (n.start - sounding >= PIECE_SILENCE) {
+      silent += n.start - sounding;
       const double middle = (sounding + n.start) / 2;
       spans.back().second = middle;
       spans.push_back({middle, EVER});
@@ -298,14 +303,16 @@ Grid findGrid(std::vector<PlayedNote> notes, const GridOptions& options) {
   for (const PlayedNote& n : sorted)
     end = std::max({end, n.start, n.end});
   const std::vector<grid::Onset> onsets = grid::makeOnsets(sorted);
-  if (onsets.size() < FEWEST_ONSETS ||
-      end - sorted.front().start > MOST_SECONDS_PER_ONSET * double(onsets.size()) + SPARSE_GRACE ||
-      sorted.front().start > MOST_LEAD)
+  if (onsets.size() < FEWEST_ONSETS) return noPulse();
+  double silent = 0;
+  const std::vector<std::pair<double, double>> spans = pieceSpans(sorted, silent);
+  if (end - sorted.front().start - silent >
+          MOST_SECONDS_PER_ONSET * double(onsets.size()) + SPARSE_GRACE ||
+      std::max(0.0, sorted.front().start) + silent > MOST_SILENCE)
     return noPulse();
 
   // Each piece's beats are found from its own playing, as another piece may go at another
   // tempo; a clock's beats run through the take, and only the bars are the pieces' own.
-  const std::vector<std::pair<double, double>> spans = pieceSpans(sorted);
   grid::Pulse pulse;
   std::vector<double> beats;
   std::vector<Piece> pieces;
