@@ -252,8 +252,23 @@ bool compound(int numerator, int denominator) {
 // `each`: every piece's meter as its bars are written.
 grid::Meter meterOfPieces(const std::vector<PlayedNote>& sorted,
                           const std::vector<grid::Onset>& onsets, const std::vector<double>& beats,
-                          const std::vector<Piece>& pieces, const GridOptions& options,
+                          const std::vector<Piece>& all, const GridOptions& options,
                           std::vector<std::pair<int, int>>& each) {
+  // A piece before another ends a beat after its last onset. The beats after that run through
+  // the silence, where nothing marks a first beat: counted with the piece, they left its bar
+  // lines to chance there (every silent beat a bar line of its own, once the count had lost its
+  // phase), and the silence made the piece look the longest.
+  std::vector<Piece> pieces = all;
+  for (size_t i = 0; i + 1 < pieces.size(); ++i) {
+    const auto last = std::partition_point(
+        onsets.begin(), onsets.end(), [&](const grid::Onset& o) { return o.time < pieces[i].end; });
+    if (last == onsets.begin()) continue;
+    const size_t after =
+        size_t(std::upper_bound(beats.begin() + long(pieces[i].from),
+                                beats.begin() + long(pieces[i].to), std::prev(last)->time) -
+               beats.begin());
+    pieces[i].to = std::clamp(after + 1, std::min(pieces[i].from + 2, pieces[i].to), pieces[i].to);
+  }
   std::vector<grid::Meter> meters;
   for (const Piece& piece : pieces)
     meters.push_back(meterOf(sorted, onsets, beats, piece, options.numerator, options.denominator));
