@@ -7,6 +7,7 @@
 #include "paths.h"
 
 #include <algorithm>
+#include <bitset>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -39,6 +40,8 @@ constexpr double HELD_COST = 0.25;
 constexpr double SQUEEZED = 1.9;
 // The fastest beat counted when it is the surface pulse (200 BPM).
 constexpr double FASTEST_SURFACE = 0.3;
+// ... unless this share of the halves only strike again keys struck on the beats beside them.
+constexpr double STREAM_SHARE = 0.75;
 
 } // namespace
 
@@ -322,8 +325,8 @@ double unevenness(const std::vector<double>& beats, size_t span) {
   return *middle;
 }
 
-std::vector<double> surfaceLevel(const std::vector<Onset>& onsets,
-                                 const std::vector<double>& beats) {
+std::vector<double> surfaceLevel(const std::vector<Onset>& onsets, const std::vector<double>& beats,
+                                 const std::vector<PlayedNote>& sorted) {
   // How many beats and how many halfway points have an onset, and the onset weight that falls
   // anywhere else in the beat.
   std::vector<char> onBeat(beats.size(), 0), halfway(beats.size(), 0);
@@ -350,6 +353,26 @@ std::vector<double> surfaceLevel(const std::vector<Onset>& onsets,
   const double mean = (beats.back() - beats.front()) / double(beats.size() - 1);
   if (mean / 2 < FASTEST_SURFACE || halvesPlayed < 0.75 * beatsPlayed || other > 0.1 * placed)
     return beats;
+  // Halves that only strike again keys struck on the beats beside them are a stream running
+  // under the beats (a hi-hat in eighths over kick and snare, repeated chords over a bass), which
+  // a listener hears as the beats' division, not as the beat: a rock groove at 90 is not at 180.
+  const auto keysNear = [&](double t, double near, std::bitset<128>& keys) {
+    const auto from = std::partition_point(sorted.begin(), sorted.end(),
+                                           [&](const PlayedNote& n) { return n.start < t - near; });
+    for (auto it = from; it != sorted.end() && it->start <= t + near; ++it)
+      keys.set(it->pitch & 0x7F);
+  };
+  double streamed = 0;
+  for (size_t i = 0; i + 1 < beats.size(); ++i) {
+    if (!halfway[i]) continue;
+    const double near = std::min(0.07, 0.15 * (beats[i + 1] - beats[i]));
+    std::bitset<128> half, beside;
+    keysNear((beats[i] + beats[i + 1]) / 2, near, half);
+    keysNear(beats[i], near, beside);
+    keysNear(beats[i + 1], near, beside);
+    streamed += half.any() && (half & ~beside).none();
+  }
+  if (streamed >= STREAM_SHARE * halvesPlayed) return beats;
   std::vector<double> split;
   for (size_t i = 0; i + 1 < beats.size(); ++i)
     split.insert(split.end(), {beats[i], (beats[i] + beats[i + 1]) / 2});

@@ -32,7 +32,8 @@
 //    moves single beats further than a regular path may turn; a beat on no onset squeezed
 //    between its neighbours (under 1.9 local periods apart) is dropped.
 //    When every beat is halved by an onset and nothing divides the halves, the halves are the
-//    pulse a listener counts (a fast march in plain quarters), down to 0.3 s a beat.
+//    pulse a listener counts (a fast march in plain quarters), down to 0.3 s a beat; but not
+//    where the halves only strike again the keys of the beats (a hi-hat in eighths).
 //    Where the beats so found flow evenly throughout (their intervals changing by a median of at
 //    most 3.5 % from one to the next, or their period over four beats by 2 % from one four to
 //    the next), the player keeps time, and they are tracked again held to it: a change of period
@@ -179,11 +180,13 @@ std::vector<std::pair<double, double>> pieceSpans(const std::vector<PlayedNote>&
 
 // The beats of a piece: the pulse induced from its onsets, the beats tracked free, and tracked
 // again held to the player's time where they flow evenly.
-std::vector<double> playedBeats(const std::vector<grid::Onset>& onsets, grid::Pulse& pulse) {
+std::vector<double> playedBeats(const std::vector<grid::Onset>& onsets,
+                                const std::vector<PlayedNote>& sorted, grid::Pulse& pulse) {
   pulse = grid::inducePulse(onsets);
-  std::vector<double> beats = grid::surfaceLevel(onsets, grid::trackBeats(onsets, pulse));
+  std::vector<double> beats = grid::surfaceLevel(onsets, grid::trackBeats(onsets, pulse), sorted);
   if (grid::unevenness(beats) <= EVEN_BEATS || grid::unevenness(beats, 4) <= EVEN_FOURS)
-    beats = grid::surfaceLevel(onsets, grid::trackBeats(onsets, pulse, grid::Following::Steady));
+    beats = grid::surfaceLevel(onsets, grid::trackBeats(onsets, pulse, grid::Following::Steady),
+                               sorted);
   return beats;
 }
 
@@ -344,7 +347,7 @@ Grid findGrid(std::vector<PlayedNote> notes, const GridOptions& options) {
         pieces.back().end = stop;
     }
   } else if (spans.size() == 1) {
-    beats = playedBeats(onsets, pulse);
+    beats = playedBeats(onsets, sorted, pulse);
     pieces.push_back({0, 0, spans[0].first, spans[0].second});
   } else {
     size_t most = 0;
@@ -354,7 +357,7 @@ Grid findGrid(std::vector<PlayedNote> notes, const GridOptions& options) {
         if (o.time >= start && o.time < stop) own.push_back(o);
       grid::Pulse found;
       const std::vector<double> next =
-          own.size() < FEWEST_ONSETS ? std::vector<double>{} : playedBeats(own, found);
+          own.size() < FEWEST_ONSETS ? std::vector<double>{} : playedBeats(own, sorted, found);
       // A piece too short to find a pulse in is heard as part of the one before.
       if (next.size() < 2) {
         if (!pieces.empty()) pieces.back().end = stop;

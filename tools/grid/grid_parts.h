@@ -113,9 +113,10 @@ void addSpread(float& sum, long frame, const std::vector<long>& at, size_t& next
 std::vector<double> fixedBeats(const std::vector<Onset>& onsets, double period);
 
 // The beats, or twice as many when the onsets between them fall only halfway and nothing
-// divides the halves: then the half is the surface pulse, and a listener counts it.
-std::vector<double> surfaceLevel(const std::vector<Onset>& onsets,
-                                 const std::vector<double>& beats);
+// divides the halves: then the half is the surface pulse, and a listener counts it. Not when the
+// halves only strike again the keys of the beats beside them (`sorted`: the take's notes).
+std::vector<double> surfaceLevel(const std::vector<Onset>& onsets, const std::vector<double>& beats,
+                                 const std::vector<PlayedNote>& sorted);
 
 struct Meter {
   int numerator = 4;

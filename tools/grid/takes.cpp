@@ -23,6 +23,7 @@ std::vector<TakeKind> kinds() {
       {"toccata 4/4 130", T::Toccata, 4, 4, 130, 130, 0, 20},
       {"toccata 4/4 176", T::Toccata, 4, 4, 176, 176, 1, 32},
       {"tapped 3/4 120", T::Tapped, 3, 4, 120, 120, 1, 24},
+      {"drums 2/4 90", T::Drums, 2, 4, 90, 90, 0, 32},
       {"barcarolle 6/8 150", T::Barcarolle, 6, 8, 150, 150, 2, 32},
       {"accelerando march 4/4 80-140", T::March, 4, 4, 80, 140, 1, 24},
       {"ritardando waltz 3/4 160-100", T::Waltz, 3, 4, 160, 100, 2, 32},
@@ -33,8 +34,8 @@ std::vector<TakeKind> kinds() {
 
 namespace {
 
-// The one key of the Tapped texture: a drum pad's snare.
-constexpr int PAD = 38;
+// Drum keys as a General MIDI kit has them; the Tapped texture plays the snare alone.
+constexpr int KICK = 36, PAD = 38, HIHAT = 42, CRASH = 49;
 
 // A bar's harmony: root pitch class and the chord's three pitch classes, in C major.
 struct Chord {
@@ -196,6 +197,12 @@ void playBar(Player& p, const TakeKind& kind, int bar, int& melody) {
     if (bar % 2 == 1) p.play(b + beats - 0.5, 0.25, PAD, 56);
     break;
   }
+  case Texture::Drums:
+    for (int i = 0; i < 4; ++i)
+      p.play(b + i / 2.0, 0.25, HIHAT, i % 2 == 0 ? 80 : 60);
+    p.play(b, 0.5, KICK, 100);
+    p.play(b + 1, 0.5, PAD, 96);
+    break;
   }
 }
 
@@ -211,8 +218,10 @@ Take makeTake(const TakeKind& kind, uint32_t seed) {
   for (int k = 0; k < kind.bars; ++k)
     playBar(p, kind, k, melody);
   const double end = kind.bars * bar;
-  p.play(end, bar, tapped ? PAD : above(0, 36), 80);
-  if (!tapped)
+  p.play(end, bar, tapped ? PAD : kind.texture == Texture::Drums ? KICK : above(0, 36), 80);
+  if (kind.texture == Texture::Drums)
+    p.play(end, bar, CRASH, 90);
+  else if (!tapped)
     for (int pc : {0, 4, 7, 0})
       p.play(end, bar, above(pc, 55), 70);
   for (int k = -kind.pickup; k <= kind.bars * bar; ++k) {

@@ -22,6 +22,7 @@ enum class Texture {
   Chorale,    // a rolled chord on every beat, the bass moving each bar; 3/4 or 4/4
   Toccata,    // full chords in sixteenths, a little louder on beats; dense, for timing
   Tapped,     // one key on every beat, louder on 1, an eighth before every other bar: a pad
+  Drums,      // kick on 1, snare on 2, closed hi-hat in eighths: a drum groove
 };
 
 struct TakeKind {
