@@ -42,6 +42,9 @@ constexpr double SQUEEZED = 1.9;
 constexpr double FASTEST_SURFACE = 0.3;
 // ... unless this share of the halves only strike again keys struck on the beats beside them.
 constexpr double STREAM_SHARE = 0.75;
+// Beats that alternate so, a stream of one key and the keys of the beat, are merged in twos
+// where the pairs are at most this long (seconds).
+constexpr double MERGE_SLOWEST = 1.0;
 
 } // namespace
 
@@ -378,6 +381,61 @@ std::vector<double> surfaceLevel(const std::vector<Onset>& onsets, const std::ve
     split.insert(split.end(), {beats[i], (beats[i] + beats[i + 1]) / 2});
   split.push_back(beats.back());
   return split;
+}
+
+std::vector<double> streamLevel(const std::vector<Onset>& onsets, const std::vector<double>& beats,
+                                const std::vector<PlayedNote>& sorted) {
+  if (beats.size() < 8) return beats;
+  const double mean = (beats.back() - beats.front()) / double(beats.size() - 1);
+  if (2 * mean > MERGE_SLOWEST) return beats;
+  {
+    // Only where the beats are the fastest notes played: an accompaniment figure between them
+    // (an Alberti bass repeating its first note on every beat) makes them the beat it divides.
+    double placed = 0, other = 0;
+    size_t k = 0;
+    for (const Onset& o : onsets) {
+      while (k + 1 < beats.size() && beats[k + 1] <= o.time)
+        ++k;
+      if (k + 1 >= beats.size() || o.time < beats[k]) continue;
+      const double period = beats[k + 1] - beats[k];
+      const double phase = (o.time - beats[k]) / period,
+                   near = std::min(0.07, 0.15 * period) / period;
+      (phase <= near || phase >= 1 - near ? placed : other) += o.weight;
+    }
+    if (other > 0.1 * placed) return beats;
+  }
+  const auto keysNear = [&](double t, double near) {
+    std::bitset<128> keys;
+    const auto from = std::partition_point(sorted.begin(), sorted.end(),
+                                           [&](const PlayedNote& n) { return n.start < t - near; });
+    for (auto it = from; it != sorted.end() && it->start <= t + near; ++it)
+      keys.set(it->pitch & 0x7F);
+    return keys;
+  };
+  std::vector<std::bitset<128>> keys;
+  for (size_t k = 0; k < beats.size(); ++k) {
+    const double period = k + 1 < beats.size() ? beats[k + 1] - beats[k] : beats[k] - beats[k - 1];
+    keys.push_back(keysNear(beats[k], std::min(0.07, 0.15 * period)));
+  }
+  // Per parity: beats that only strike again keys of the beats beside them (the hi-hat between
+  // kick and snare), and beats that strike keys the beats beside them do not (kick, snare).
+  double only[2] = {0, 0}, own[2] = {0, 0}, count[2] = {0, 0};
+  for (size_t k = 1; k + 1 < beats.size(); ++k) {
+    const std::bitset<128> beside = keys[k - 1] | keys[k + 1];
+    count[k % 2] += 1;
+    if (keys[k].any() && (keys[k] & ~beside).none()) only[k % 2] += 1;
+    if ((keys[k] & ~beside).any()) own[k % 2] += 1;
+  }
+  for (size_t weak = 0; weak < 2; ++weak) {
+    const size_t strong = 1 - weak;
+    if (only[weak] >= STREAM_SHARE * count[weak] && own[strong] >= STREAM_SHARE * count[strong]) {
+      std::vector<double> merged;
+      for (size_t k = strong; k < beats.size(); k += 2)
+        merged.push_back(beats[k]);
+      return merged;
+    }
+  }
+  return beats;
 }
 
 std::vector<double> fixedBeats(const std::vector<Onset>& onsets, double period) {

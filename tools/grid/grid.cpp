@@ -33,7 +33,9 @@
 //    between its neighbours (under 1.9 local periods apart) is dropped.
 //    When every beat is halved by an onset and nothing divides the halves, the halves are the
 //    pulse a listener counts (a fast march in plain quarters), down to 0.3 s a beat; but not
-//    where the halves only strike again the keys of the beats (a hi-hat in eighths).
+//    where the halves only strike again the keys of the beats (a hi-hat in eighths). The other
+//    way, where the beats are the fastest notes and every other one is such a stream, the beats
+//    are merged in twos (a drum machine at 70, its hi-hat tracked as the beat).
 //    Where the beats so found flow evenly throughout (their intervals changing by a median of at
 //    most 3.5 % from one to the next, or their period over four beats by 2 % from one four to
 //    the next), the player keeps time, and they are tracked again held to it: a change of period
@@ -179,7 +181,7 @@ std::vector<std::pair<double, double>> pieceSpans(const std::vector<PlayedNote>&
 }
 
 // The beats of a piece: the pulse induced from its onsets, the beats tracked free, and tracked
-// again held to the player's time where they flow evenly.
+// again held to the player's time where they flow evenly; then at the level a listener counts.
 std::vector<double> playedBeats(const std::vector<grid::Onset>& onsets,
                                 const std::vector<PlayedNote>& sorted, grid::Pulse& pulse) {
   pulse = grid::inducePulse(onsets);
@@ -187,7 +189,7 @@ std::vector<double> playedBeats(const std::vector<grid::Onset>& onsets,
   if (grid::unevenness(beats) <= EVEN_BEATS || grid::unevenness(beats, 4) <= EVEN_FOURS)
     beats = grid::surfaceLevel(onsets, grid::trackBeats(onsets, pulse, grid::Following::Steady),
                                sorted);
-  return beats;
+  return grid::streamLevel(onsets, beats, sorted);
 }
 
 // The beats of the next piece after `beats`, the silence between filled with beats at the pace

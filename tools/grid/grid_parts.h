@@ -118,6 +118,13 @@ std::vector<double> fixedBeats(const std::vector<Onset>& onsets, double period);
 std::vector<double> surfaceLevel(const std::vector<Onset>& onsets, const std::vector<double>& beats,
                                  const std::vector<PlayedNote>& sorted);
 
+// The beats, or every other one where nothing is played between them and they alternate a stream
+// (every other beat only strikes again keys of the beats beside it, a hi-hat in eighths) with
+// beats of keys of their own (kick and snare): a drum machine at 70 is tracked at its eighths,
+// and a listener counts its kick and snare.
+std::vector<double> streamLevel(const std::vector<Onset>& onsets, const std::vector<double>& beats,
+                                const std::vector<PlayedNote>& sorted);
+
 struct Meter {
   int numerator = 4;
   int denominator = 4;

@@ -24,6 +24,7 @@ std::vector<TakeKind> kinds() {
       {"toccata 4/4 176", T::Toccata, 4, 4, 176, 176, 1, 32},
       {"tapped 3/4 120", T::Tapped, 3, 4, 120, 120, 1, 24},
       {"drums 2/4 90", T::Drums, 2, 4, 90, 90, 0, 32},
+      {"drum machine 2/4 70", T::Machine, 2, 4, 70, 70, 0, 32},
       {"barcarolle 6/8 150", T::Barcarolle, 6, 8, 150, 150, 2, 32},
       {"accelerando march 4/4 80-140", T::March, 4, 4, 80, 140, 1, 24},
       {"ritardando waltz 3/4 160-100", T::Waltz, 3, 4, 160, 100, 2, 32},
@@ -198,11 +199,14 @@ void playBar(Player& p, const TakeKind& kind, int bar, int& melody) {
     break;
   }
   case Texture::Drums:
+  case Texture::Machine: {
+    const bool alike = kind.texture == Texture::Machine;
     for (int i = 0; i < 4; ++i)
-      p.play(b + i / 2.0, 0.25, HIHAT, i % 2 == 0 ? 80 : 60);
+      p.play(b + i / 2.0, 0.25, HIHAT, alike ? 100 : i % 2 == 0 ? 80 : 60);
     p.play(b, 0.5, KICK, 100);
-    p.play(b + 1, 0.5, PAD, 96);
+    p.play(b + 1, 0.5, PAD, alike ? 100 : 96);
     break;
+  }
   }
 }
 
@@ -218,8 +222,9 @@ Take makeTake(const TakeKind& kind, uint32_t seed) {
   for (int k = 0; k < kind.bars; ++k)
     playBar(p, kind, k, melody);
   const double end = kind.bars * bar;
-  p.play(end, bar, tapped ? PAD : kind.texture == Texture::Drums ? KICK : above(0, 36), 80);
-  if (kind.texture == Texture::Drums)
+  const bool drums = kind.texture == Texture::Drums || kind.texture == Texture::Machine;
+  p.play(end, bar, tapped ? PAD : drums ? KICK : above(0, 36), 80);
+  if (drums)
     p.play(end, bar, CRASH, 90);
   else if (!tapped)
     for (int pc : {0, 4, 7, 0})

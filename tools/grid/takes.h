@@ -23,6 +23,7 @@ enum class Texture {
   Toccata,    // full chords in sixteenths, a little louder on beats; dense, for timing
   Tapped,     // one key on every beat, louder on 1, an eighth before every other bar: a pad
   Drums,      // kick on 1, snare on 2, closed hi-hat in eighths: a drum groove
+  Machine,    // the same groove, every hit alike: a drum machine
 };
 
 struct TakeKind {
