@@ -189,7 +189,7 @@ std::vector<double> playedBeats(const std::vector<grid::Onset>& onsets,
   if (grid::unevenness(beats) <= EVEN_BEATS || grid::unevenness(beats, 4) <= EVEN_FOURS)
     beats = grid::surfaceLevel(onsets, grid::trackBeats(onsets, pulse, grid::Following::Steady),
                                sorted);
-  return grid::streamLevel(onsets, beats, sorted);
+  return grid::stepLevel(onsets, grid::streamLevel(onsets, beats, sorted), sorted);
 }
 
 // The beats of the next piece after `beats`, the silence between filled with beats at the pace

@@ -125,6 +125,13 @@ std::vector<double> surfaceLevel(const std::vector<Onset>& onsets, const std::ve
 std::vector<double> streamLevel(const std::vector<Onset>& onsets, const std::vector<double>& beats,
                                 const std::vector<PlayedNote>& sorted);
 
+// The beats, or beats of two, four or eight steps where a machine played the take (every onset on
+// a grid of equal steps, to the sample) and the beats found do not count whole such steps while
+// the pattern recurs at four steps more than at three: a sequencer's sixteenths at 100 BPM are
+// not a dotted-eighth pulse at 133.
+std::vector<double> stepLevel(const std::vector<Onset>& onsets, const std::vector<double>& beats,
+                              const std::vector<PlayedNote>& sorted);
+
 struct Meter {
   int numerator = 4;
   int denominator = 4;

@@ -25,6 +25,7 @@ std::vector<TakeKind> kinds() {
       {"tapped 3/4 120", T::Tapped, 3, 4, 120, 120, 1, 24},
       {"drums 2/4 90", T::Drums, 2, 4, 90, 90, 0, 32},
       {"drum machine 2/4 70", T::Machine, 2, 4, 70, 70, 0, 32},
+      {"arpeggiator 4/4 96", T::Arpeggio, 4, 4, 96, 96, 0, 16, 0},
       {"barcarolle 6/8 150", T::Barcarolle, 6, 8, 150, 150, 2, 32},
       {"accelerando march 4/4 80-140", T::March, 4, 4, 80, 140, 1, 24},
       {"ritardando waltz 3/4 160-100", T::Waltz, 3, 4, 160, 100, 2, 32},
@@ -196,6 +197,13 @@ void playBar(Player& p, const TakeKind& kind, int bar, int& melody) {
     for (int i = 0; i < beats; ++i)
       p.play(b + i, 0.25, PAD, i == 0 ? 100 : 64);
     if (bar % 2 == 1) p.play(b + beats - 0.5, 0.25, PAD, 56);
+    break;
+  }
+  case Texture::Arpeggio: {
+    const int tones[4] = {root + 12, above(c.tones[1], root + 13), above(c.tones[2], root + 13),
+                          root + 24};
+    for (int i = 0; i < 16; ++i)
+      p.play(b + i / 4.0, 0.2, tones[i % 4], 100);
     break;
   }
   case Texture::Drums:

@@ -24,6 +24,7 @@ enum class Texture {
   Tapped,     // one key on every beat, louder on 1, an eighth before every other bar: a pad
   Drums,      // kick on 1, snare on 2, closed hi-hat in eighths: a drum groove
   Machine,    // the same groove, every hit alike: a drum machine
+  Arpeggio,   // the bar's chord up in sixteenths, root to octave: an arpeggiator
 };
 
 struct TakeKind {
@@ -33,14 +34,15 @@ struct TakeKind {
   double bpmFrom, bpmTo; // counted beats a minute at the first and at the last beat
   int pickup;            // counted beats before the first bar line
   int bars;
-  double looseness = 1; // the player's timing of single notes, times that of a steady hand
+  double looseness = 1; // the player's timing of single notes, times that of a steady hand;
+                        // 0 for a machine, every note on its time to the sample
 };
 
 // Steady and expressive (accelerando, ritardando) kinds over 60-180 BPM and the four meters.
 std::vector<TakeKind> kinds();
 
 struct Take {
-  std::vector<PlayedNote> notes; // every onset moved by up to 15 ms at random
+  std::vector<PlayedNote> notes; // every onset moved by up to 15 ms at random (by a steady hand)
   std::vector<double> beats;     // the counted beats as played, before the moves
   std::vector<double> downbeats;
 };

@@ -1,0 +1,142 @@
+// Takes a machine played: a sequencer's or an arpeggiator's notes fall on a grid of equal steps,
+// to the sample. Such a stream has no rhythm of its own to tell a beat of three steps from one of
+// four, and the tempo prior then picks the three at 80-110 BPM in sixteenths (a dotted eighth
+// near half a second). What tells them apart is how the pattern repeats: a figure of four notes
+// or a bar of sixteen steps recurs at four steps and its multiples, never at three.
+
+#include "grid_parts.h"
+
+#include <algorithm>
+#include <bitset>
+#include <cmath>
+
+namespace quorb::grid {
+
+namespace {
+
+// Onsets within this of the step grid are on it: a machine's notes come stamped on its steps,
+// give or take a millisecond on their way, while a player's timing strays by 10-30 ms.
+constexpr double STEP_SLACK = 0.004;
+// ... and this share of them must be, each step found in the same stream of steps.
+constexpr double ON_GRID = 0.95;
+// A step is at least this long: a run or a roll faster than this is no sequencer's step.
+constexpr double SHORTEST_STEP = 0.05;
+// Beats that stray from a whole number of steps by more than this share of a step are off the grid.
+constexpr double WHOLE_STEPS = 0.15;
+
+// The grid of steps the onsets fall on: its step and origin, or false where the onsets keep no
+// such grid (a player's timing). Every take with a pulse comes through here, so it gives up as
+// soon as too many onsets are off the grid and holds no more than the first 2048 gaps.
+bool stepGrid(const std::vector<Onset>& onsets, double& step, double& origin) {
+  const size_t n = onsets.size();
+  // The shortest gap that a tenth of the first gaps share within 3 %: the step, roughly.
+  std::vector<double> gaps;
+  for (size_t i = 0; i + 1 < std::min<size_t>(n, 2049); ++i)
+    gaps.push_back(onsets[i + 1].time - onsets[i].time);
+  std::sort(gaps.begin(), gaps.end());
+  step = 0;
+  for (size_t i = 0; i < gaps.size() && step == 0; ++i) {
+    if (gaps[i] < SHORTEST_STEP) continue;
+    const auto from = std::lower_bound(gaps.begin(), gaps.end(), gaps[i] * 0.97);
+    const auto to = std::upper_bound(gaps.begin(), gaps.end(), gaps[i] * 1.03);
+    if (double(to - from) >= 0.1 * double(gaps.size())) step = gaps[size_t(from - gaps.begin())];
+  }
+  if (step == 0) return false;
+  // Each onset's step counted on from the one before, the step refined as the count grows so
+  // that a long rest still lands on its step; then the line through all of them.
+  const size_t allowed = size_t((1 - ON_GRID) * double(n));
+  size_t off = 0;
+  long k = 0;
+  double sk = 0, st = 0, skk = 0, skt = 0;
+  origin = onsets[0].time;
+  for (size_t i = 0; i < n; ++i) {
+    if (i > 0) {
+      const double gap = onsets[i].time - onsets[i - 1].time;
+      const long m = std::max(1L, std::lround(gap / step));
+      if (std::abs(gap - double(m) * step) > 2 * STEP_SLACK && ++off > allowed) return false;
+      k += m;
+      if (k >= 8) step = (onsets[i].time - origin) / double(k);
+    }
+    const double t = onsets[i].time;
+    sk += double(k), st += t, skk += double(k) * double(k), skt += double(k) * t;
+  }
+  const double det = double(n) * skk - sk * sk;
+  if (!(det > 0)) return false;
+  step = (double(n) * skt - sk * st) / det;
+  origin = (st - step * sk) / double(n);
+  if (!(step >= SHORTEST_STEP)) return false;
+  size_t on = 0;
+  for (const Onset& o : onsets) {
+    const double at = (o.time - origin) / step;
+    on += std::abs(o.time - (origin + std::round(at) * step)) <= STEP_SLACK;
+  }
+  return double(on) >= ON_GRID * double(n);
+}
+
+} // namespace
+
+std::vector<double> stepLevel(const std::vector<Onset>& onsets, const std::vector<double>& beats,
+                              const std::vector<PlayedNote>& sorted) {
+  if (onsets.size() < 16 || beats.size() < 4) return beats;
+  double step = 0, origin = 0;
+  if (!stepGrid(onsets, step, origin)) return beats;
+  std::vector<double> gaps;
+  for (size_t k = 0; k + 1 < beats.size(); ++k)
+    gaps.push_back(beats[k + 1] - beats[k]);
+  std::nth_element(gaps.begin(), gaps.begin() + long(gaps.size() / 2), gaps.end());
+  const double steps = gaps[gaps.size() / 2] / step;
+  const long whole = std::lround(steps);
+  const bool binary = whole > 0 && (whole & (whole - 1)) == 0;
+  if (binary && std::abs(steps - double(whole)) <= WHOLE_STEPS) return beats;
+
+  // Each onset's step and the keys struck there, and how often the pattern recurs at a lag: of
+  // the steps where something is struck then or a lag later, the share where the same keys are.
+  const size_t n = onsets.size();
+  std::vector<long> index(n);
+  std::vector<std::bitset<128>> keys(n);
+  for (size_t i = 0, s = 0; i < n; ++i) {
+    index[i] = std::lround((onsets[i].time - origin) / step);
+    const double until = i + 1 < n ? onsets[i + 1].time : onsets[i].time + 1;
+    for (; s < sorted.size() && sorted[s].start < until; ++s)
+      if (sorted[s].start >= onsets[i].time) keys[i].set(sorted[s].pitch & 0x7F);
+  }
+  auto recurs = [&](long lag) {
+    double same = 0, struck = 0;
+    size_t j = 0;
+    for (size_t i = 0; i < n; ++i) { // each struck step k, against k + lag
+      if (index[i] + lag > index.back()) break;
+      while (j < n && index[j] < index[i] + lag)
+        ++j;
+      struck += 1;
+      same += j < n && index[j] == index[i] + lag && keys[j] == keys[i];
+    }
+    size_t h = 0;
+    for (size_t i = 0; i < n; ++i) { // each struck step k + lag with nothing at k
+      if (index[i] - lag < index.front()) continue;
+      while (h < n && index[h] < index[i] - lag)
+        ++h;
+      struck += !(h < n && index[h] == index[i] - lag);
+    }
+    return struck > 0 ? same / struck : 0.0;
+  };
+  const double twos = std::max({recurs(4), recurs(8), recurs(16)});
+  const double threes = std::max({recurs(3), recurs(6), recurs(12)});
+  if (threes >= twos) return beats;
+
+  // Beats of the power of two steps nearest the tracked beat, where the onsets weigh most.
+  long every = 1;
+  while (every < 8 &&
+         std::abs(std::log(double(every * 2) / steps)) < std::abs(std::log(double(every) / steps)))
+    every *= 2;
+  std::vector<double> weight(size_t(every), 0.0);
+  for (size_t i = 0; i < n; ++i)
+    weight[size_t(((index[i] % every) + every) % every)] += onsets[i].weight;
+  const long phase = long(std::max_element(weight.begin(), weight.end()) - weight.begin());
+  std::vector<double> even;
+  long first = index.front() - ((index.front() - phase) % every + every) % every;
+  for (long k = first; k <= index.back() + every; k += every)
+    even.push_back(origin + double(k) * step);
+  return even;
+}
+
+} // namespace quorb::grid
