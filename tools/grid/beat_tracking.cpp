@@ -328,20 +328,41 @@ double unevenness(const std::vector<double>& beats, size_t span) {
   return *middle;
 }
 
-std::vector<double> surfaceLevel(const std::vector<Onset>& onsets, const std::vector<double>& beats,
-                                 const std::vector<PlayedNote>& sorted) {
-  // How many beats and how many halfway points have an onset, and the onset weight that falls
-  // anywhere else in the beat.
-  std::vector<char> onBeat(beats.size(), 0), halfway(beats.size(), 0);
-  double placed = 0, other = 0;
+namespace {
+
+// Each onset inside the beats with its beat k, where in the beat it falls (0 to 1), and how near
+// a point of the beat counts as on it, in the same share: `visit(k, phase, near, onset)`.
+template <class Visit>
+void phasesInBeats(const std::vector<Onset>& onsets, const std::vector<double>& beats,
+                   Visit visit) {
   size_t k = 0;
   for (const Onset& o : onsets) {
     while (k + 1 < beats.size() && beats[k + 1] <= o.time)
       ++k;
     if (k + 1 >= beats.size() || o.time < beats[k]) continue;
     const double period = beats[k + 1] - beats[k];
-    const double phase = (o.time - beats[k]) / period,
-                 near = std::min(0.07, 0.15 * period) / period;
+    visit(k, (o.time - beats[k]) / period, std::min(0.07, 0.15 * period) / period, o);
+  }
+}
+
+// The keys of the notes that start within `near` seconds of `t`, added to `keys`.
+void addKeysNear(const std::vector<PlayedNote>& sorted, double t, double near,
+                 std::bitset<128>& keys) {
+  const auto from = std::partition_point(sorted.begin(), sorted.end(),
+                                         [&](const PlayedNote& n) { return n.start < t - near; });
+  for (auto it = from; it != sorted.end() && it->start <= t + near; ++it)
+    keys.set(it->pitch & 0x7F);
+}
+
+} // namespace
+
+std::vector<double> surfaceLevel(const std::vector<Onset>& onsets, const std::vector<double>& beats,
+                                 const std::vector<PlayedNote>& sorted) {
+  // How many beats and how many halfway points have an onset, and the onset weight that falls
+  // anywhere else in the beat.
+  std::vector<char> onBeat(beats.size(), 0), halfway(beats.size(), 0);
+  double placed = 0, other = 0;
+  phasesInBeats(onsets, beats, [&](size_t k, double phase, double near, const Onset& o) {
     if (phase <= near)
       onBeat[k] = 1, placed += o.weight;
     else if (phase >= 1 - near)
@@ -350,7 +371,7 @@ std::vector<double> surfaceLevel(const std::vector<Onset>& onsets, const std::ve
       halfway[k] = 1, placed += o.weight;
     else
       other += o.weight;
-  }
+  });
   const double beatsPlayed = double(std::count(onBeat.begin(), onBeat.end(), 1));
   const double halvesPlayed = double(std::count(halfway.begin(), halfway.end(), 1));
   const double mean = (beats.back() - beats.front()) / double(beats.size() - 1);
@@ -359,20 +380,14 @@ std::vector<double> surfaceLevel(const std::vector<Onset>& onsets, const std::ve
   // Halves that only strike again keys struck on the beats beside them are a stream running
   // under the beats (a hi-hat in eighths over kick and snare, repeated chords over a bass), which
   // a listener hears as the beats' division, not as the beat: a rock groove at 90 is not at 180.
-  const auto keysNear = [&](double t, double near, std::bitset<128>& keys) {
-    const auto from = std::partition_point(sorted.begin(), sorted.end(),
-                                           [&](const PlayedNote& n) { return n.start < t - near; });
-    for (auto it = from; it != sorted.end() && it->start <= t + near; ++it)
-      keys.set(it->pitch & 0x7F);
-  };
   double streamed = 0;
   for (size_t i = 0; i + 1 < beats.size(); ++i) {
     if (!halfway[i]) continue;
     const double near = std::min(0.07, 0.15 * (beats[i + 1] - beats[i]));
     std::bitset<128> half, beside;
-    keysNear((beats[i] + beats[i + 1]) / 2, near, half);
-    keysNear(beats[i], near, beside);
-    keysNear(beats[i + 1], near, beside);
+    addKeysNear(sorted, (beats[i] + beats[i + 1]) / 2, near, half);
+    addKeysNear(sorted, beats[i], near, beside);
+    addKeysNear(sorted, beats[i + 1], near, beside);
     streamed += half.any() && (half & ~beside).none();
   }
   if (streamed >= STREAM_SHARE * halvesPlayed) return beats;
@@ -388,34 +403,17 @@ std::vector<double> streamLevel(const std::vector<Onset>& onsets, const std::vec
   if (beats.size() < 8) return beats;
   const double mean = (beats.back() - beats.front()) / double(beats.size() - 1);
   if (2 * mean > MERGE_SLOWEST) return beats;
-  {
-    // Only where the beats are the fastest notes played: an accompaniment figure between them
-    // (an Alberti bass repeating its first note on every beat) makes them the beat it divides.
-    double placed = 0, other = 0;
-    size_t k = 0;
-    for (const Onset& o : onsets) {
-      while (k + 1 < beats.size() && beats[k + 1] <= o.time)
-        ++k;
-      if (k + 1 >= beats.size() || o.time < beats[k]) continue;
-      const double period = beats[k + 1] - beats[k];
-      const double phase = (o.time - beats[k]) / period,
-                   near = std::min(0.07, 0.15 * period) / period;
-      (phase <= near || phase >= 1 - near ? placed : other) += o.weight;
-    }
-    if (other > 0.1 * placed) return beats;
-  }
-  const auto keysNear = [&](double t, double near) {
-    std::bitset<128> keys;
-    const auto from = std::partition_point(sorted.begin(), sorted.end(),
-                                           [&](const PlayedNote& n) { return n.start < t - near; });
-    for (auto it = from; it != sorted.end() && it->start <= t + near; ++it)
-      keys.set(it->pitch & 0x7F);
-    return keys;
-  };
-  std::vector<std::bitset<128>> keys;
+  // Only where the beats are the fastest notes played: an accompaniment figure between them
+  // (an Alberti bass repeating its first note on every beat) makes them the beat it divides.
+  double placed = 0, other = 0;
+  phasesInBeats(onsets, beats, [&](size_t, double phase, double near, const Onset& o) {
+    (phase <= near || phase >= 1 - near ? placed : other) += o.weight;
+  });
+  if (other > 0.1 * placed) return beats;
+  std::vector<std::bitset<128>> keys(beats.size());
   for (size_t k = 0; k < beats.size(); ++k) {
     const double period = k + 1 < beats.size() ? beats[k + 1] - beats[k] : beats[k] - beats[k - 1];
-    keys.push_back(keysNear(beats[k], std::min(0.07, 0.15 * period)));
+    addKeysNear(sorted, beats[k], std::min(0.07, 0.15 * period), keys[k]);
   }
   // Per parity: beats that only strike again keys of the beats beside them (the hi-hat between
   // kick and snare), and beats that strike keys the beats beside them do not (kick, snare).
