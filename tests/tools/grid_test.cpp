@@ -130,6 +130,52 @@ INSTANTIATE_TEST_SUITE_P(
                       // would leave a pulse to follow.
                       Pieces{"march 4/4 100", "waltz 3/4 150", 1800, "4/4 then 3/4"}));
 
+// Drums and machines are counted at the beat a drummer counts, at every tempo their range names:
+// a hi-hat's eighths neither double the beat (the halves are a stream) nor become it (every other
+// beat a stream), and a sequencer's steps are counted in fours, not threes.
+struct Level {
+  const char* kind;
+  double from, to; // BPM, every 15 between
+};
+
+void PrintTo(const Level& c, std::ostream* out) { *out << c.kind; }
+
+class CountedLevel : public ::testing::TestWithParam<Level> {};
+
+TEST_P(CountedLevel, IsTheWrittenBeat) {
+  for (double bpm = GetParam().from; bpm <= GetParam().to; bpm += 15) {
+    takes::TakeKind kind = kindNamed(GetParam().kind);
+    kind.bpmFrom = kind.bpmTo = bpm;
+    for (uint32_t seed = 1; seed <= 2; ++seed) {
+      const takes::Take take = takes::makeTake(kind, seed);
+      EXPECT_LE(takes::tempoError(findGrid(take.notes).beats, take.beats), 0.02)
+          << bpm << " BPM, seed " << seed;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, CountedLevel,
+                         ::testing::Values(Level{"drums 2/4 90", 60, 150},
+                                           Level{"drum machine 2/4 70", 75, 150},
+                                           Level{"arpeggiator 4/4 96", 75, 165}));
+
+// A bass line from a step sequencer, sixteen steps with rests, a bar each time round: counted in
+// quarters at every tempo, where the prior alone heard the dotted rhythm's three steps.
+TEST(StepSequence, IsCountedInQuarters) {
+  const int pattern[16] = {36, 0, 36, 48, 0, 36, 0, 43, 36, 0, 48, 36, 0, 43, 46, 0};
+  for (double bpm : {90.0, 100.0, 110.0, 128.0}) {
+    const double step = 15 / bpm;
+    std::vector<PlayedNote> notes;
+    for (int k = 0; k < 16 * 16; ++k)
+      if (pattern[k % 16] != 0)
+        notes.push_back({1 + k * step, 1 + (k + 0.8) * step, uint8_t(pattern[k % 16]), 100});
+    const Grid grid = findGrid(notes);
+    ASSERT_GT(grid.beats.size(), 4u);
+    EXPECT_NEAR(grid.beats[3] - grid.beats[2], 4 * step, 0.001) << bpm << " BPM";
+    EXPECT_EQ(4, grid.numerator) << bpm << " BPM";
+  }
+}
+
 // A player who followed the host's clock gives its tempo: the beats are the clock's, and the
 // phase, the meter (unless given too) and the bar lines are still found.
 struct Clock {
