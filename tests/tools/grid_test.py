@@ -7,6 +7,7 @@ mido reads the MIDI file's beats and bar lines back through its tempo map and ti
 """
 import glob
 import os
+import re
 import struct
 import sys
 import unittest
@@ -18,6 +19,7 @@ from program_args import program_args, run_program  # noqa: E402
 
 ARGS = None
 RATE = 44100
+LEFT = 48  # x of second 0 in quorb view's drawing (tools/view/piano_roll.h)
 
 
 def median(values):
@@ -113,6 +115,31 @@ class Grid(unittest.TestCase):
                 self.assertEqual(len(records), len(played))
                 for (stamp, _), (seconds, _) in zip(records, played):
                     self.assertLessEqual(abs(stamp / RATE - seconds), 0.001)
+
+    def test_the_view_draws_the_bar_lines_of_the_file(self):
+        # quorb view's numbered bar lines over the take are the file's, one for one, each at the x
+        # of its second: found, in 3/4 and 6/8, and plain.
+        for name, options in (("waltz_3-4_90", []), ("barcarolle_6-8_100", []),
+                              ("march_4-4_100", ["--plain"])):
+            with self.subTest(take=name, options=options):
+                self.convert(name, *options)
+                run_program([*ARGS.emulator, ARGS.quorb, "view", name + ".quorb", name + ".html",
+                             "--rate", str(RATE), *options], ARGS.work)
+                with open(os.path.join(ARGS.work, name + ".html"), encoding="utf-8") as f:
+                    page = f.read()
+                lines = re.search(r'class="bar" d="([^"]*)"', page)[1]
+                drawn = [float(x) for x in re.findall(r"M([0-9.]+) [0-9]+V", lines)]
+                numbers = [int(n) for n in re.findall(r'<text class="bn" [^>]*>(\d+)<', page)]
+                end = records(os.path.join(ARGS.work, name + ".quorb"))[-1][0] / RATE
+                _, bars, _ = beats_and_bars(os.path.join(ARGS.work, name + ".mid"))
+                bars = [t for t in bars if t <= end]
+                if drawn[0] > LEFT + 0.5:  # a pickup: the file's short bar from 0 is not numbered
+                    bars = [t for t in bars if t > 0]
+                self.assertEqual(len(bars), len(drawn))
+                self.assertEqual(list(range(1, len(drawn) + 1)), numbers)
+                scale = (drawn[-1] - LEFT) / bars[-1]
+                for t, x in zip(bars, drawn):
+                    self.assertAlmostEqual(LEFT + t * scale, x, delta=0.3)
 
     def test_what_the_musician_knows_is_kept(self):
         # A known tempo and meter: the waltz at 90 stays at 90 in 3/4; --plain is today's file.
