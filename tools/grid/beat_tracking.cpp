@@ -330,6 +330,9 @@ double unevenness(const std::vector<double>& beats, size_t span) {
 
 namespace {
 
+// How near a point of a beat `period` seconds long a note counts as on it, in seconds.
+double nearBeat(double period) { return std::min(0.07, 0.15 * period); }
+
 // Each onset inside the beats with its beat k, where in the beat it falls (0 to 1), and how near
 // a point of the beat counts as on it, in the same share: `visit(k, phase, near, onset)`.
 template <class Visit>
@@ -341,7 +344,7 @@ void phasesInBeats(const std::vector<Onset>& onsets, const std::vector<double>& 
       ++k;
     if (k + 1 >= beats.size() || o.time < beats[k]) continue;
     const double period = beats[k + 1] - beats[k];
-    visit(k, (o.time - beats[k]) / period, std::min(0.07, 0.15 * period) / period, o);
+    visit(k, (o.time - beats[k]) / period, nearBeat(period) / period, o);
   }
 }
 
@@ -383,7 +386,7 @@ std::vector<double> surfaceLevel(const std::vector<Onset>& onsets, const std::ve
   double streamed = 0;
   for (size_t i = 0; i + 1 < beats.size(); ++i) {
     if (!halfway[i]) continue;
-    const double near = std::min(0.07, 0.15 * (beats[i + 1] - beats[i]));
+    const double near = nearBeat(beats[i + 1] - beats[i]);
     std::bitset<128> half, beside;
     addKeysNear(sorted, (beats[i] + beats[i + 1]) / 2, near, half);
     addKeysNear(sorted, beats[i], near, beside);
@@ -413,7 +416,7 @@ std::vector<double> streamLevel(const std::vector<Onset>& onsets, const std::vec
   std::vector<std::bitset<128>> keys(beats.size());
   for (size_t k = 0; k < beats.size(); ++k) {
     const double period = k + 1 < beats.size() ? beats[k + 1] - beats[k] : beats[k] - beats[k - 1];
-    addKeysNear(sorted, beats[k], std::min(0.07, 0.15 * period), keys[k]);
+    addKeysNear(sorted, beats[k], nearBeat(period), keys[k]);
   }
   // Per parity: beats that only strike again keys of the beats beside them (the hi-hat between
   // kick and snare), and beats that strike keys the beats beside them do not (kick, snare).
