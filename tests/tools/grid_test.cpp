@@ -159,6 +159,28 @@ INSTANTIATE_TEST_SUITE_P(Kinds, CountedLevel,
                                            Level{"drum machine 2/4 70", 75, 150},
                                            Level{"arpeggiator 4/4 96", 75, 165}));
 
+// A vamp in five and a riff in seven are counted in bars of five and seven at every tempo from
+// 60 to 150, where recurrence at threes, twos and fours alone scattered their bar lines.
+class OddBars : public ::testing::TestWithParam<Level> {};
+
+TEST_P(OddBars, AreCounted) {
+  for (double bpm = GetParam().from; bpm <= GetParam().to; bpm += 15) {
+    takes::TakeKind kind = kindNamed(GetParam().kind);
+    kind.bpmFrom = kind.bpmTo = bpm;
+    for (uint32_t seed = 1; seed <= 2; ++seed) {
+      const takes::Take take = takes::makeTake(kind, seed);
+      const Grid grid = findGrid(take.notes);
+      EXPECT_EQ(kind.numerator, grid.numerator) << bpm << " BPM, seed " << seed;
+      EXPECT_GE(takes::fMeasure(takes::barLines(grid), take.downbeats), 0.9)
+          << bpm << " BPM, seed " << seed;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, OddBars,
+                         ::testing::Values(Level{"vamp 5/4 132", 60, 150},
+                                           Level{"vamp 7/4 100", 60, 150}));
+
 // A bass line from a step sequencer, sixteen steps with rests, a bar each time round: counted in
 // quarters at every tempo, where the prior alone heard the dotted rhythm's three steps.
 TEST(StepSequence, IsCountedInQuarters) {

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <initializer_list>
 
 namespace quorb::grid {
 
@@ -57,6 +58,14 @@ constexpr double FAR_JUMP = 2;
 // telling bars of three from bars of two and four: its peaks, differences of cosines, stand about
 // a quarter as tall as the accents' correlations, so that at this weight they count alike.
 constexpr double RHYTHM_WEIGHT = 4;
+// Bars of five or seven need each half of the take to recur at them by this much more than at
+// the usual bars (a piece in two, three or four reached 0.15 on steady beats, 0.42 on a rubato
+// reading at the wrong level; takes in five or seven 0.43 and up), each half to hold this many
+// of them, and the beats to change by a median of at most ODD_EVEN (a log ratio) from one
+// interval to the next.
+constexpr double ODD_CLEAR = 0.3;
+constexpr size_t ODD_HALF_BARS = 4;
+constexpr double ODD_EVEN = 0.1;
 
 double distance(const Chroma& a, const Chroma& b) {
   double ab = 0, aa = 0, bb = 0;
@@ -177,16 +186,16 @@ std::vector<Rhythm> rhythms(const std::vector<Onset>& onsets, const std::vector<
   return rhythm;
 }
 
-// How far the rhythm within the beats recurs `lag` beats apart more than one beat nearer or
-// farther: the mean cosine of the beats' rhythms at that lag against the mean of the two beside
-// it. A figure repeated bar by bar makes a peak at the bar's length and its multiples, where
-// rhythms that only run on (a melody slowing into longer notes) fall off with the lag smoothly.
-// Two silent beats count as alike.
-double rhythmPeak(const std::vector<Rhythm>& rhythm, size_t lag) {
+// How far the rhythm within the beats [from, to) recurs `lag` beats apart more than one beat
+// nearer or farther: the mean cosine of the beats' rhythms at that lag against the mean of the
+// two beside it. A figure repeated bar by bar makes a peak at the bar's length and its multiples,
+// where rhythms that only run on (a melody slowing into longer notes) fall off with the lag
+// smoothly. Two silent beats count as alike.
+double rhythmPeak(const std::vector<Rhythm>& rhythm, size_t lag, size_t from, size_t to) {
   auto recurrence = [&](size_t apart) {
     double sum = 0;
     size_t count = 0;
-    for (size_t k = 0; k + apart + 1 < rhythm.size(); ++k, ++count) {
+    for (size_t k = from; k + apart + 1 < to; ++k, ++count) {
       double ab = 0, aa = 0, bb = 0;
       for (size_t i = 0; i < 12; ++i) {
         ab += rhythm[k][i] * rhythm[k + apart][i];
@@ -198,6 +207,30 @@ double rhythmPeak(const std::vector<Rhythm>& rhythm, size_t lag) {
     return count > 0 ? sum / double(count) : 0.0;
   };
   return recurrence(lag) - (recurrence(lag - 1) + recurrence(lag + 1)) / 2;
+}
+
+// How strongly the beats [from, to) recur at bars of `lags` beats: the accents' correlation at
+// those lags against their spread (Brown 1993), and the rhythm within the beats' peaks there
+// (Foote and Cooper's self-similarity), each averaged over the lags.
+double recurrence(const std::vector<double>& accent, const std::vector<Rhythm>& rhythm, size_t from,
+                  size_t to, std::initializer_list<size_t> lags) {
+  double mean = 0, spread = 0;
+  for (size_t k = from; k < to; ++k)
+    mean += accent[k];
+  mean /= double(to - from);
+  for (size_t k = from; k < to; ++k)
+    spread += (accent[k] - mean) * (accent[k] - mean);
+  spread = std::sqrt(spread / double(to - from));
+  double alike = 0, peaks = 0;
+  for (size_t lag : lags) {
+    double sum = 0;
+    size_t count = 0;
+    for (size_t k = from; k + lag < to; ++k)
+      sum += (accent[k] - mean) * (accent[k + lag] - mean), ++count;
+    alike += count > 0 ? sum / double(count) / std::max(spread * spread, 1e-12) : 0.0;
+    peaks += rhythmPeak(rhythm, lag, from, to);
+  }
+  return (alike + RHYTHM_WEIGHT * peaks) / double(lags.size());
 }
 
 // Whether beats divide in three (compound meter: the counted beat is a dotted quarter).
@@ -351,14 +384,6 @@ Meter findMeter(const std::vector<PlayedNote>& sorted, const std::vector<Onset>&
   for (double a : accent)
     spread += (a - mean) * (a - mean);
   spread = std::sqrt(spread / double(accent.size()));
-  // How alike the accents are `lag` beats apart: their correlation against the spread.
-  auto alike = [&](size_t lag) {
-    double sum = 0;
-    size_t count = 0;
-    for (size_t k = 0; k + lag < accent.size(); ++k)
-      sum += (accent[k] - mean) * (accent[k + lag] - mean), ++count;
-    return count > 0 ? sum / double(count) / std::max(spread * spread, 1e-12) : 0.0;
-  };
   const int given = numerator > 0 ? beatsPerBar(numerator, denominator) : 0;
   int bestBar = given;
   if (given == 0) {
@@ -369,13 +394,27 @@ Meter findMeter(const std::vector<PlayedNote>& sorted, const std::vector<Onset>&
     // The music's figures say the same: an accompaniment or a rhythm repeated bar by bar recurs
     // at the bar's length whether or not its first beat is played louder or longer (Foote and
     // Cooper's self-similarity, here of the rhythm within each beat).
+    const size_t n = accent.size();
     const std::vector<Rhythm> rhythm = rhythms(onsets, beats);
-    const double threes = (alike(3) + alike(9)) / 2 +
-                          RHYTHM_WEIGHT * (rhythmPeak(rhythm, 3) + rhythmPeak(rhythm, 9)) / 2;
-    const double twos =
-        (alike(2) + alike(4) + alike(8)) / 3 +
-        RHYTHM_WEIGHT * (rhythmPeak(rhythm, 2) + rhythmPeak(rhythm, 4) + rhythmPeak(rhythm, 8)) / 3;
+    const double threes = recurrence(accent, rhythm, 0, n, {3, 9});
+    const double twos = recurrence(accent, rhythm, 0, n, {2, 4, 8});
     bestBar = threes > twos ? 3 : 4;
+    // Bars of five or seven (a jazz tune in five, a riff in seven) only where each half of the
+    // take, on its own, recurs at that bar and its double clearly more than at three or at two
+    // and four, where the beats flow evenly and divide in two: a piece in two, three or four
+    // recurs at five or seven only by chance, seldom in both halves, and a rubato reading that
+    // slipped a beat here and there can make any lag recur.
+    const bool even = unevenness(beats) <= ODD_EVEN && !dividesInThree(onsets, beats);
+    for (size_t odd : {size_t(5), size_t(7)}) {
+      bool clear = even && n >= ODD_HALF_BARS * 2 * odd;
+      for (size_t half = 0; half < 2 && clear; ++half) {
+        const size_t from = half * n / 2, to = (half + 1) * n / 2;
+        const double usual = std::max(recurrence(accent, rhythm, from, to, {3, 9}),
+                                      recurrence(accent, rhythm, from, to, {2, 4, 8}));
+        clear = recurrence(accent, rhythm, from, to, {odd, 2 * odd}) - usual > ODD_CLEAR;
+      }
+      if (clear) bestBar = int(odd);
+    }
   }
   double best = -1e300;
   for (int phase = 0; phase < bestBar; ++phase)

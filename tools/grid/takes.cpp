@@ -26,6 +26,8 @@ std::vector<TakeKind> kinds() {
       {"drums 2/4 90", T::Drums, 2, 4, 90, 90, 0, 32},
       {"drum machine 2/4 70", T::Machine, 2, 4, 70, 70, 0, 32},
       {"arpeggiator 4/4 96", T::Arpeggio, 4, 4, 96, 96, 0, 16, 0},
+      {"vamp 5/4 132", T::Vamp, 5, 4, 132, 132, 0, 24},
+      {"vamp 7/4 100", T::Vamp, 7, 4, 100, 100, 1, 20},
       {"barcarolle 6/8 150", T::Barcarolle, 6, 8, 150, 150, 2, 32},
       {"accelerando march 4/4 80-140", T::March, 4, 4, 80, 140, 1, 24},
       {"ritardando waltz 3/4 160-100", T::Waltz, 3, 4, 160, 100, 2, 32},
@@ -204,6 +206,20 @@ void playBar(Player& p, const TakeKind& kind, int bar, int& melody) {
                           root + 24};
     for (int i = 0; i < 16; ++i)
       p.play(b + i / 4.0, 0.2, tones[i % 4], 100);
+    break;
+  }
+  case Texture::Vamp: {
+    const int beats = beatsPerBar(kind.numerator, kind.denominator);
+    for (int i = 0, group = 0; i < beats; ++i) {
+      const bool starts = i == 0 || (i >= 3 && (i - 3) % 2 == 0);
+      if (starts) {
+        p.play(b + i, i == 0 ? 3 : 2, group++ % 2 == 0 ? root : fifth, i == 0 ? 80 : 70);
+        p.play(b + i, 1, melodyNote(p, c, melody), i == 0 ? 76 : 64);
+      } else {
+        chord(b + i, 0.8, 54);
+        p.play(b + i + 0.5, 0.5, melodyNote(p, c, melody), 58);
+      }
+    }
     break;
   }
   case Texture::Drums:
