@@ -257,11 +257,13 @@ void playSteadily(std::vector<PlayedNote>& notes, std::vector<double>& beats,
     gaps.push_back(beats[k] - beats[k - 1]);
   std::nth_element(gaps.begin(), gaps.begin() + long(gaps.size() / 2), gaps.end());
   const double period = gaps[gaps.size() / 2];
+  // Read from a copy: the beats themselves are moved last, in place.
+  const std::vector<double> annotated = beats;
   auto warp = [&](double t) {
-    size_t k = size_t(std::upper_bound(beats.begin(), beats.end(), t) - beats.begin());
-    k = std::clamp<size_t>(k, 1, beats.size() - 1);
-    const double span = std::max(beats[k] - beats[k - 1], 1e-3);
-    return period * (double(k - 1) + (t - beats[k - 1]) / span) + 1.0;
+    size_t k = size_t(std::upper_bound(annotated.begin(), annotated.end(), t) - annotated.begin());
+    k = std::clamp<size_t>(k, 1, annotated.size() - 1);
+    const double span = std::max(annotated[k] - annotated[k - 1], 1e-3);
+    return period * (double(k - 1) + (t - annotated[k - 1]) / span) + 1.0;
   };
   std::mt19937 random(seed);
   std::uniform_real_distribution<double> jitter(-0.015, 0.015);
