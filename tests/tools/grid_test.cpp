@@ -181,6 +181,63 @@ INSTANTIATE_TEST_SUITE_P(Kinds, OddBars,
                          ::testing::Values(Level{"vamp 5/4 132", 60, 150},
                                            Level{"vamp 7/4 100", 60, 150}));
 
+// A player at one tempo: eight bars of a march, `offBeatBars` of chords on the off-beats alone,
+// eight of the march again, the last fifth slowing to `slowTo` of the tempo. The tracker follows
+// the off-beat chords for a while; the clock the other beats keep holds the beat through them,
+// and stops where a final ritardando leaves its pace.
+struct Steady {
+  const char* what;
+  double bpm;
+  int offBeatBars;
+  double slowTo;
+};
+
+void PrintTo(const Steady& c, std::ostream* out) { *out << c.what; }
+
+class ClockKept : public ::testing::TestWithParam<Steady> {};
+
+TEST_P(ClockKept, HoldsTheBeat) {
+  const Steady& c = GetParam();
+  const double period = 60 / c.bpm;
+  const int bars = 16 + c.offBeatBars;
+  const double from = 1 + 0.8 * bars * 4 * period, span = 1 + bars * 4 * period - from;
+  auto at = [&](double t) { // slowing linearly to slowTo over the last fifth
+    const double x = std::clamp(t - from, 0.0, span), rate = (1 / c.slowTo - 1) / span;
+    return t + rate * x * x / 2;
+  };
+  for (uint32_t seed = 1; seed <= 3; ++seed) {
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> hand(-0.015, 0.015);
+    std::vector<PlayedNote> notes;
+    std::vector<double> beats;
+    auto play = [&](double t, double length, int pitch, int velocity) {
+      const double start = at(t) + hand(random);
+      notes.push_back({start, at(t + length), uint8_t(pitch), uint8_t(velocity)});
+    };
+    for (int k = 0; k <= bars * 4; ++k) {
+      const double t = 1 + k * period;
+      beats.push_back(at(t));
+      if (k == bars * 4) {
+        play(t, 1, 36, 80);
+      } else if (k / 4 >= 8 && k / 4 < 8 + c.offBeatBars) {
+        for (int pitch : {60, 64, 67, 72})
+          play(t + period / 2, period / 2, pitch, 105);
+      } else {
+        play(t, 0.9 * period, k % 2 == 0 ? 36 : 43, k % 4 == 0 ? 90 : 70);
+        for (int pitch : {60, 64, 67})
+          play(t, 0.4 * period, pitch, 60);
+        play(t + period / 2, 0.4 * period, 72, 55);
+      }
+    }
+    EXPECT_GE(takes::fMeasure(findGrid(notes).beats, beats), 0.97) << "seed " << seed;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Takes, ClockKept,
+                         ::testing::Values(Steady{"off-beat chords at 110", 110, 4, 1},
+                                           Steady{"off-beat chords at 130", 130, 4, 1},
+                                           Steady{"a final ritardando", 120, 0, 0.7}));
+
 // A bass line from a step sequencer, sixteen steps with rests, a bar each time round: counted in
 // quarters at every tempo, where the prior alone heard the dotted rhythm's three steps.
 TEST(StepSequence, IsCountedInQuarters) {

@@ -41,7 +41,13 @@
 //    the next), the player keeps time, and they are tracked again held to it: a change of period
 //    costs five times as much, no beat is held, and a beat moves onto an onset only within a tenth
 //    of a beat, so that long chords, syncopations and accents between the beats neither stretch a
-//    beat nor pull it off its place.
+//    beat nor pull it off its place. Where at least 70 % of the beats then lie within a tenth of
+//    a beat of one line, half of them within 15 ms (the player kept a click), the file's beats
+//    are that clock (fitted robustly, from whichever eighth of the take fits most beats) over the
+//    stretch it holds, and on to the ends where the beats there keep its pace, but not through a
+//    free opening or a final ritardando: a few bars of off-beat accents no longer pull the beat
+//    onto the off-beats, and the file keeps one tempo. The bars are counted on the beats found,
+//    which sit on the onsets, and each bar line moves onto the clock's beat nearest it.
 // 4. Meter and bar lines. Each beat gets an accent from the onset weight at it, a new low bass
 //    note, a bass moving to another pitch class, long notes starting at it (counting twice) and a
 //    change of harmony (pitch-class profile) from the beat before. Bars of three or of two and
@@ -184,14 +190,52 @@ std::vector<std::pair<double, double>> pieceSpans(const std::vector<PlayedNote>&
 
 // The beats of a piece: the pulse induced from its onsets, the beats tracked free, and tracked
 // again held to the player's time where they flow evenly; then at the level a listener counts.
+// `clock`: the clock the player kept by those beats, if any.
 std::vector<double> playedBeats(const std::vector<grid::Onset>& onsets,
-                                const std::vector<PlayedNote>& sorted, grid::Pulse& pulse) {
+                                const std::vector<PlayedNote>& sorted, grid::Pulse& pulse,
+                                std::vector<double>& clock) {
   pulse = grid::inducePulse(onsets);
   std::vector<double> beats = grid::surfaceLevel(onsets, grid::trackBeats(onsets, pulse), sorted);
   if (grid::unevenness(beats) <= EVEN_BEATS || grid::unevenness(beats, 4) <= EVEN_FOURS)
     beats = grid::surfaceLevel(onsets, grid::trackBeats(onsets, pulse, grid::Following::Steady),
                                sorted);
-  return grid::stepLevel(onsets, grid::streamLevel(onsets, beats, sorted), sorted);
+  beats = grid::stepLevel(onsets, grid::streamLevel(onsets, beats, sorted), sorted);
+  clock = grid::keptClock(beats);
+  return beats;
+}
+
+// The grid's beats where a piece kept a clock: the clock's own in place of those found over its
+// span, and each bar line onto the beat nearest it. The bars were counted on the beats found,
+// which sit on the onsets that mark them, where the accents are.
+void keepClocks(Grid& grid, const std::vector<std::vector<double>>& clocks) {
+  auto inClock = [&](double t) {
+    for (const std::vector<double>& clock : clocks) {
+      const double half = (clock.back() - clock.front()) / double(clock.size() - 1) / 2;
+      if (t > clock.front() - half && t < clock.back() + half) return true;
+    }
+    return false;
+  };
+  std::vector<double> beats;
+  for (double t : grid.beats)
+    if (!inClock(t)) beats.push_back(t);
+  for (const std::vector<double>& clock : clocks)
+    beats.insert(beats.end(), clock.begin(), clock.end());
+  std::sort(beats.begin(), beats.end());
+  // beats[0] <= 0 < beats[1], as before.
+  while (beats.size() > 2 && beats[1] <= 0)
+    beats.erase(beats.begin());
+  if (beats.front() > 0) beats.insert(beats.begin(), 2 * beats[0] - beats[1]);
+  std::vector<size_t> downbeats;
+  for (size_t k : grid.downbeats) {
+    size_t at = size_t(std::lower_bound(beats.begin(), beats.end(), grid.beats[k]) - beats.begin());
+    if (at == beats.size() || (at > 0 && grid.beats[k] - beats[at - 1] < beats[at] - grid.beats[k]))
+      --at;
+    if (beats[at] < 0) ++at; // the first bar line at or after second 0
+    if (downbeats.empty() || at > downbeats.back()) downbeats.push_back(at);
+  }
+  grid.beats = std::move(beats);
+  grid.downbeats = std::move(downbeats);
+  grid.firstDownbeat = grid.downbeats.front();
 }
 
 // The beats of the next piece after `beats`, the silence between filled with beats at the pace
@@ -338,6 +382,8 @@ Grid findGrid(std::vector<PlayedNote> notes, const GridOptions& options) {
   grid::Pulse pulse;
   std::vector<double> beats;
   std::vector<Piece> pieces;
+  std::vector<double> clock;               // a piece's, if its player kept one
+  std::vector<std::vector<double>> clocks; // every piece's that did
   if (options.knownBpm > 0 && std::isfinite(options.knownBpm)) {
     pulse.periods = {60 / options.knownBpm};
     pulse.strength = 1.35; // an even clock: as sure of the pulse as a clearly periodic take
@@ -351,22 +397,26 @@ Grid findGrid(std::vector<PlayedNote> notes, const GridOptions& options) {
         pieces.back().end = stop;
     }
   } else if (spans.size() == 1) {
-    beats = playedBeats(onsets, sorted, pulse);
+    beats = playedBeats(onsets, sorted, pulse, clock);
+    if (!clock.empty()) clocks.push_back(std::move(clock));
     pieces.push_back({0, 0, spans[0].first, spans[0].second});
   } else {
     size_t most = 0;
     for (const auto& [start, stop] : spans) {
+      clock.clear();
       std::vector<grid::Onset> own;
       for (const grid::Onset& o : onsets)
         if (o.time >= start && o.time < stop) own.push_back(o);
       grid::Pulse found;
-      const std::vector<double> next =
-          own.size() < FEWEST_ONSETS ? std::vector<double>{} : playedBeats(own, sorted, found);
+      const std::vector<double> next = own.size() < FEWEST_ONSETS
+                                           ? std::vector<double>{}
+                                           : playedBeats(own, sorted, found, clock);
       // A piece too short to find a pulse in is heard as part of the one before.
       if (next.size() < 2) {
         if (!pieces.empty()) pieces.back().end = stop;
         continue;
       }
+      if (!clock.empty()) clocks.push_back(std::move(clock));
       if (beats.empty())
         beats = next;
       else
@@ -428,6 +478,7 @@ Grid findGrid(std::vector<PlayedNote> notes, const GridOptions& options) {
     grid.downbeats.push_back(k);
   grid.confidence =
       std::clamp((pulse.strength - 1) / 3, 0.0, 1.0) * std::clamp(0.5 + meter.strength, 0.0, 1.0);
+  if (!clocks.empty()) keepClocks(grid, clocks);
   return grid;
 }
 

@@ -112,6 +112,14 @@ void addSpread(float& sum, long frame, const std::vector<long>& at, size_t& next
 // Beats at exactly `period` seconds apart, in the phase the onsets fit best.
 std::vector<double> fixedBeats(const std::vector<Onset>& onsets, double period);
 
+// The clock a player kept, where the beats found say one was kept: most of them on one line
+// (beats exactly evenly spaced, fitted robustly), close to it. Its beats from the first stretch
+// of beats on it to the last, and on to either end where the beats there keep its pace; beats of
+// another pace before or after it (a free opening, a final ritardando) are not the clock's.
+// Empty where no clock was kept. A tracker follows syncopated accents onto the off-beats for a
+// while; a player at one tempo has not moved, and the clock keeps the beat through them.
+std::vector<double> keptClock(const std::vector<double>& beats);
+
 // The beats, or twice as many when the onsets between them fall only halfway and nothing
 // divides the halves: then the half is the surface pulse, and a listener counts it. Not when the
 // halves only strike again the keys of the beats beside them (`sorted`: the take's notes).
