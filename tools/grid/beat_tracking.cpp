@@ -461,7 +461,9 @@ struct Clock {
 
 // The clock fitted to the beats from beat `start` outwards, the span doubling, so that each beat
 // is counted by a clock already near enough to count it right; beats off by more than a quarter
-// beat (on an off-beat, a beat added) are left out. False where too few beats are left.
+// beat (on an off-beat, a beat added) are left out. False where too few beats are left, or the
+// period fitted strays by more than a tenth from `period` (the beats' median interval): no
+// player's clock, and its beats over the take would be counted in wild numbers.
 bool fitClock(const std::vector<double>& beats, size_t start, double period, Clock& clock) {
   const size_t n = beats.size();
   clock = {beats[start], period};
@@ -478,6 +480,7 @@ bool fitClock(const std::vector<double>& beats, size_t start, double period, Clo
       if (used < 4 || determinant <= 0) return false;
       clock.period = (used * mt - m * t) / determinant;
       clock.origin = (t - clock.period * m) / used;
+      if (!(std::abs(std::log(clock.period / period)) <= 0.1)) return false;
     }
     if (from == 0 && to == n - 1) return true;
   }
