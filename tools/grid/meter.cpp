@@ -59,7 +59,7 @@ constexpr double FAR_JUMP = 2;
 // a quarter as tall as the accents' correlations, so that at this weight they count alike.
 constexpr double RHYTHM_WEIGHT = 4;
 // Bars of five or seven need each half of the take to recur at them by this much more than at
-// the usual bars (a piece in two, three or four reached 0.15 on steady beats, 0.42 on a rubato
+// the usual bars (a piece in two, three or four reached 0.15 on steady beats, 0.38 on a rubato
 // reading at the wrong level; takes in five or seven 0.43 and up), each half to hold this many
 // of them, and the beats to change by a median of at most ODD_EVEN (a log ratio) from one
 // interval to the next.
