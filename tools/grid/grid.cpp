@@ -190,17 +190,18 @@ std::vector<std::pair<double, double>> pieceSpans(const std::vector<PlayedNote>&
 
 // The beats of a piece: the pulse induced from its onsets, the beats tracked free, and tracked
 // again held to the player's time where they flow evenly; then at the level a listener counts.
-// `clock`: the clock the player kept by those beats, if any.
+// The clock the player kept by those beats, if any, joins `clocks`.
 std::vector<double> playedBeats(const std::vector<grid::Onset>& onsets,
                                 const std::vector<PlayedNote>& sorted, grid::Pulse& pulse,
-                                std::vector<double>& clock) {
+                                std::vector<std::vector<double>>& clocks) {
   pulse = grid::inducePulse(onsets);
   std::vector<double> beats = grid::surfaceLevel(onsets, grid::trackBeats(onsets, pulse), sorted);
   if (grid::unevenness(beats) <= EVEN_BEATS || grid::unevenness(beats, 4) <= EVEN_FOURS)
     beats = grid::surfaceLevel(onsets, grid::trackBeats(onsets, pulse, grid::Following::Steady),
                                sorted);
   beats = grid::stepLevel(onsets, grid::streamLevel(onsets, beats, sorted), sorted);
-  clock = grid::keptClock(beats);
+  if (std::vector<double> clock = grid::keptClock(beats); !clock.empty())
+    clocks.push_back(std::move(clock));
   return beats;
 }
 
@@ -382,8 +383,7 @@ Grid findGrid(std::vector<PlayedNote> notes, const GridOptions& options) {
   grid::Pulse pulse;
   std::vector<double> beats;
   std::vector<Piece> pieces;
-  std::vector<double> clock;               // a piece's, if its player kept one
-  std::vector<std::vector<double>> clocks; // every piece's that did
+  std::vector<std::vector<double>> clocks; // of the pieces whose player kept one
   if (options.knownBpm > 0 && std::isfinite(options.knownBpm)) {
     pulse.periods = {60 / options.knownBpm};
     pulse.strength = 1.35; // an even clock: as sure of the pulse as a clearly periodic take
@@ -397,26 +397,23 @@ Grid findGrid(std::vector<PlayedNote> notes, const GridOptions& options) {
         pieces.back().end = stop;
     }
   } else if (spans.size() == 1) {
-    beats = playedBeats(onsets, sorted, pulse, clock);
-    if (!clock.empty()) clocks.push_back(std::move(clock));
+    beats = playedBeats(onsets, sorted, pulse, clocks);
     pieces.push_back({0, 0, spans[0].first, spans[0].second});
   } else {
     size_t most = 0;
     for (const auto& [start, stop] : spans) {
-      clock.clear();
       std::vector<grid::Onset> own;
       for (const grid::Onset& o : onsets)
         if (o.time >= start && o.time < stop) own.push_back(o);
       grid::Pulse found;
       const std::vector<double> next = own.size() < FEWEST_ONSETS
                                            ? std::vector<double>{}
-                                           : playedBeats(own, sorted, found, clock);
+                                           : playedBeats(own, sorted, found, clocks);
       // A piece too short to find a pulse in is heard as part of the one before.
       if (next.size() < 2) {
         if (!pieces.empty()) pieces.back().end = stop;
         continue;
       }
-      if (!clock.empty()) clocks.push_back(std::move(clock));
       if (beats.empty())
         beats = next;
       else
