@@ -4,6 +4,8 @@
 #include "numbers.h"
 #include "report.h"
 
+#include <string>
+
 namespace quorb {
 
 Settings parseSettings(const OptionTexts& texts) {
@@ -19,15 +21,20 @@ Settings parseSettings(const OptionTexts& texts) {
   grid.bpm = settings.midi.bpm;
   if (texts.tempo) grid.find.knownBpm = parseNumber("--tempo", *texts.tempo, 20, 400, "96");
   if (texts.meter) {
+    // One answer for every meter the grid cannot count, whatever is wrong with it (2/2, 5/8,
+    // 13/4, 4/4/4), so that a musician reads which ones it can.
     const std::string& text = *texts.meter;
     const size_t slash = text.find('/');
-    const int numerator = slash == std::string::npos
-                              ? 0
-                              : int(parseInteger("--meter", text.substr(0, slash), 1, 12, "3/4"));
-    const int denominator = slash == std::string::npos
-                                ? 0
-                                : int(parseInteger("--meter", text.substr(slash + 1), 4, 8, "3/4"));
-    const bool known = (denominator == 4) || (denominator == 8 && numerator % 3 == 0);
+    auto whole = [](const std::string& digits) {
+      if (digits.empty() || digits.size() > 2 ||
+          digits.find_first_not_of("0123456789") != std::string::npos)
+        return 0;
+      return std::stoi(digits);
+    };
+    const int numerator = slash == std::string::npos ? 0 : whole(text.substr(0, slash));
+    const int denominator = slash == std::string::npos ? 0 : whole(text.substr(slash + 1));
+    const bool known = numerator >= 1 && numerator <= 12 &&
+                       (denominator == 4 || (denominator == 8 && numerator % 3 == 0));
     if (!known)
       throw UsageError("--meter " + text +
                        ": give a meter as N/4 (N from 1 to 12) or as 6/8, "
