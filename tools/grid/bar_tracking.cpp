@@ -58,9 +58,7 @@ std::vector<double> localPeriods(const std::vector<double>& beats) {
     window.clear();
     for (size_t j = k > 8 ? k - 8 : 0; j < std::min(n - 1, k + 8); ++j)
       window.push_back(beats[j + 1] - beats[j]);
-    const auto middle = window.begin() + long(window.size() / 2);
-    std::nth_element(window.begin(), middle, window.end());
-    local[k] = *middle;
+    local[k] = median(window);
   }
   return local;
 }

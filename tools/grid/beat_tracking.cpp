@@ -133,9 +133,7 @@ void dropSqueezed(const std::vector<Onset>& onsets, std::vector<double>& beats) 
     window.clear();
     for (size_t j = k > AROUND ? k - AROUND : 0; j < std::min(beats.size() - 1, k + AROUND); ++j)
       window.push_back(beats[j + 1] - beats[j]);
-    const auto middle = window.begin() + long(window.size() / 2);
-    std::nth_element(window.begin(), middle, window.end());
-    if (beats[k + 1] - kept.back() < SQUEEZED * *middle && !played(beats[k])) continue;
+    if (beats[k + 1] - kept.back() < SQUEEZED * median(window) && !played(beats[k])) continue;
     kept.push_back(beats[k]);
   }
   kept.push_back(beats.back());
@@ -333,10 +331,7 @@ double unevenness(const std::vector<double>& beats, size_t span) {
   for (size_t k = span; k + span < beats.size(); ++k)
     change.push_back(
         std::abs(std::log((beats[k + span] - beats[k]) / (beats[k] - beats[k - span]))));
-  if (change.empty()) return 0;
-  const auto middle = change.begin() + long(change.size() / 2);
-  std::nth_element(change.begin(), middle, change.end());
-  return *middle;
+  return median(change);
 }
 
 namespace {
@@ -494,7 +489,7 @@ std::vector<double> keptClock(const std::vector<double>& beats) {
   std::vector<double> gaps;
   for (size_t k = 1; k < n; ++k)
     gaps.push_back(beats[k] - beats[k - 1]);
-  std::nth_element(gaps.begin(), gaps.begin() + long(gaps.size() / 2), gaps.end());
+  const double period = median(gaps);
   // Fitted from each eighth of the take, the fit most beats lie on kept: a fit begun where the
   // tracker followed the off-beats follows them.
   Clock clock{0, 0};
@@ -503,7 +498,7 @@ std::vector<double> keptClock(const std::vector<double>& beats) {
   std::vector<double> off;
   for (size_t start = n / 16; start < n; start += n / 8) {
     Clock fitted;
-    if (!fitClock(beats, start, gaps[gaps.size() / 2], fitted)) continue;
+    if (!fitClock(beats, start, period, fitted)) continue;
     // The beats on it, each beat of it counted once.
     const double near = std::min(0.1 * fitted.period, 0.07);
     std::vector<bool> here(n, false);
@@ -517,8 +512,7 @@ std::vector<double> keptClock(const std::vector<double>& beats) {
       clock = fitted, on = here, onClock = offHere.size(), off = offHere;
   }
   if (onClock < CLOCK_SHARE * double(n)) return {};
-  std::nth_element(off.begin(), off.begin() + long(off.size() / 2), off.end());
-  if (off[off.size() / 2] > CLOCK_SCATTER) return {};
+  if (median(off) > CLOCK_SCATTER) return {};
   // The clock from the first run of CLOCK_RUN beats on it to the last: a take that opens freely
   // or ends in a ritardando keeps the beats found there ...
   size_t first = n, end = 0;
@@ -537,10 +531,9 @@ std::vector<double> keptClock(const std::vector<double>& beats) {
     std::vector<double> gap;
     for (size_t k = from + 1; k < to; ++k)
       gap.push_back(beats[k] - beats[k - 1]);
-    std::nth_element(gap.begin(), gap.begin() + long(gap.size() / 2), gap.end());
     const double mean = (beats[to - 1] - beats[from]) / double(gap.size());
     return std::abs(std::log(mean / clock.period)) <= CLOCK_PACE ||
-           std::abs(std::log(gap[gap.size() / 2] / clock.period)) <= CLOCK_PACE;
+           std::abs(std::log(median(gap) / clock.period)) <= CLOCK_PACE;
   };
   if (keepsPace(0, first + 1)) first = 0;
   if (keepsPace(end - 1, n)) end = n;

@@ -5,11 +5,20 @@
 
 #include "grid.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <vector>
 
 namespace quorb::grid {
+
+// The median of `values` (the upper one of an even count), reordering them; 0 when empty.
+inline double median(std::vector<double>& values) {
+  if (values.empty()) return 0;
+  const auto middle = values.begin() + long(values.size() / 2);
+  std::nth_element(values.begin(), middle, values.end());
+  return *middle;
+}
 
 // Notes starting within MERGE seconds of the group's previous note sound as one event to a
 // listener, a rolled chord too, as long as the group spans at most ROLL seconds.

@@ -261,11 +261,10 @@ std::vector<double> jumpCosts(const std::vector<double>& beats, double jump) {
   std::vector<double> near;
   for (size_t k = 1; k < n; ++k) {
     near.assign(gap.begin() + long(k >= 9 ? k - 8 : 1), gap.begin() + long(std::min(n, k + 9)));
-    std::nth_element(near.begin(), near.begin() + long(near.size() / 2), near.end());
-    const double median = near[near.size() / 2];
+    const double middle = median(near);
     bool even = true;
     for (size_t i = std::max<size_t>(k, 2) - 1; i <= std::min(n - 1, k + 1); ++i)
-      even = even && std::abs(std::log(gap[i] / median)) <= UNEVEN;
+      even = even && std::abs(std::log(gap[i] / middle)) <= UNEVEN;
     if (even) costs[k] *= EVEN_JUMP;
   }
   return costs;

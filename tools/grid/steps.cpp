@@ -83,8 +83,7 @@ std::vector<double> stepLevel(const std::vector<Onset>& onsets, const std::vecto
   std::vector<double> gaps;
   for (size_t k = 0; k + 1 < beats.size(); ++k)
     gaps.push_back(beats[k + 1] - beats[k]);
-  std::nth_element(gaps.begin(), gaps.begin() + long(gaps.size() / 2), gaps.end());
-  const double steps = gaps[gaps.size() / 2] / step;
+  const double steps = median(gaps) / step;
   const long whole = std::lround(steps);
   const bool binary = whole > 0 && (whole & (whole - 1)) == 0;
   if (binary && std::abs(steps - double(whole)) <= WHOLE_STEPS) return beats;
