@@ -2,7 +2,8 @@
 // to the sample. Such a stream has no rhythm of its own to tell a beat of three steps from one of
 // four, and the tempo prior then picks the three at 80-110 BPM in sixteenths (a dotted eighth
 // near half a second). What tells them apart is how the pattern repeats: a figure of four notes
-// or a bar of sixteen steps recurs at four steps and its multiples, never at three.
+// or a bar of sixteen steps recurs at four steps and its multiples, at three, six or twelve only
+// as far as a figure of one, two or four steps does.
 
 #include "grid_parts.h"
 
@@ -118,8 +119,12 @@ std::vector<double> stepLevel(const std::vector<Onset>& onsets, const std::vecto
     }
     return struck > 0 ? same / struck : 0.0;
   };
-  const double twos = std::max({recurs(4), recurs(8), recurs(16)});
-  const double threes = std::max({recurs(3), recurs(6), recurs(12)});
+  // A figure recurs at every multiple of its own length, so a lag tells only as much as it
+  // recurs beyond the figure that divides it: a single key struck again and again recurs at
+  // every lag, a figure of two at six, and one of four (a held chord's arpeggio) at twelve.
+  const double once = recurs(1);
+  const double twos = std::max({recurs(4), recurs(8), recurs(16)}) - once;
+  const double threes = std::max({recurs(3) - once, recurs(6) - recurs(2), recurs(12) - recurs(4)});
   if (threes >= twos) return beats;
 
   // Beats of the power of two steps nearest the tracked beat, where the onsets weigh most.
