@@ -165,6 +165,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, CountedLevel,
                          ::testing::Values(Level{"drums 2/4 90", 60, 150},
                                            Level{"drum machine 2/4 70", 75, 150},
                                            Level{"arpeggiator 4/4 96", 75, 165},
+                                           Level{"held arpeggio 4/4 90", 75, 165, true},
                                            Level{"vamp 5/4 132", 60, 150, true},
                                            Level{"vamp 7/4 100", 60, 150, true}));
 

@@ -57,7 +57,10 @@
 //    needs a phase, so a beat the tracker lost spoils only the pairs across it; four rather than
 //    two only when the first beat clearly outweighs the third, and bar by bar (each bar judged by
 //    the others), as a bar of four read with its halves swapped marks no bar line at all
-//    (Temperley 2001; Grohganz, Clausen and Mueller 2014). Bars of five or seven where the beats
+//    (Temperley 2001; Grohganz, Clausen and Mueller 2014). Where every beat strikes the same keys
+//    at the same places and their loudness recurs at no bar's length beyond chance (one chord
+//    held on an arpeggiator), nothing marks a bar: bars of four from the first note, as a
+//    sequencer counts them. Bars of five or seven where the beats
 //    flow evenly and each half of the take recurs at five and ten beats (or seven and fourteen)
 //    clearly more than at three and nine or at two, four and eight.
 //    Onsets at thirds of the beat rather than at halves make the meter compound: 6/8, 9/8 or

@@ -26,6 +26,7 @@ std::vector<TakeKind> kinds() {
       {"drums 2/4 90", T::Drums, 2, 4, 90, 90, 0, 32},
       {"drum machine 2/4 70", T::Machine, 2, 4, 70, 70, 0, 32},
       {"arpeggiator 4/4 96", T::Arpeggio, 4, 4, 96, 96, 0, 16, 0},
+      {"held arpeggio 4/4 90", T::Held, 4, 4, 90, 90, 0, 16, 0},
       {"vamp 5/4 132", T::Vamp, 5, 4, 132, 132, 0, 24},
       {"vamp 7/4 100", T::Vamp, 7, 4, 100, 100, 1, 20},
       {"barcarolle 6/8 150", T::Barcarolle, 6, 8, 150, 150, 2, 32},
@@ -201,9 +202,12 @@ void playBar(Player& p, const TakeKind& kind, int bar, int& melody) {
     if (bar % 2 == 1) p.play(b + beats - 0.5, 0.25, PAD, 56);
     break;
   }
-  case Texture::Arpeggio: {
-    const int tones[4] = {root + 12, above(c.tones[1], root + 13), above(c.tones[2], root + 13),
-                          root + 24};
+  case Texture::Arpeggio:
+  case Texture::Held: {
+    const Chord& h = kind.texture == Texture::Held ? PROGRESSION[0] : c;
+    const int low = above(h.root, 36);
+    const int tones[4] = {low + 12, above(h.tones[1], low + 13), above(h.tones[2], low + 13),
+                          low + 24};
     for (int i = 0; i < 16; ++i)
       p.play(b + i / 4.0, 0.2, tones[i % 4], 100);
     break;

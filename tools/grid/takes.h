@@ -25,6 +25,7 @@ enum class Texture {
   Drums,      // kick on 1, snare on 2, closed hi-hat in eighths: a drum groove
   Machine,    // the same groove, every hit alike: a drum machine
   Arpeggio,   // the bar's chord up in sixteenths, root to octave: an arpeggiator
+  Held,       // the same, one chord held throughout: nothing marks a beat or a bar but its steps
   Vamp,       // bass on the first beat of each group (3+2 in 5/4, 3+2+2 in 7/4), chords on the
               // others, a melody over it: a jazz vamp in five, a riff in seven
 };
