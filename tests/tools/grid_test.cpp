@@ -134,11 +134,13 @@ INSTANTIATE_TEST_SUITE_P(
 // a hi-hat's eighths neither double the beat (the halves are a stream) nor become it (every other
 // beat a stream), and a sequencer's steps are counted in fours, not threes. A vamp in five and a
 // riff in seven are counted in bars of five and seven, where recurrence at threes, twos and fours
-// alone scattered their bar lines.
+// alone scattered their bar lines. One chord held on an arpeggiator, the machine's or played by
+// hand, is counted in fours by its figure, and in bars of four from its first note.
 struct Level {
   const char* kind;
-  double from, to;   // BPM, every 15 between
-  bool bars = false; // the meter and the bar lines too
+  double from, to;       // BPM, every 15 between
+  bool bars = false;     // the meter and the bar lines too
+  double looseness = -1; // the player's, where not the kind's
 };
 
 void PrintTo(const Level& c, std::ostream* out) { *out << c.kind; }
@@ -149,6 +151,7 @@ TEST_P(CountedLevel, IsTheWrittenBeat) {
   for (double bpm = GetParam().from; bpm <= GetParam().to; bpm += 15) {
     takes::TakeKind kind = kindNamed(GetParam().kind);
     kind.bpmFrom = kind.bpmTo = bpm;
+    if (GetParam().looseness >= 0) kind.looseness = GetParam().looseness;
     for (uint32_t seed = 1; seed <= 2; ++seed) {
       const takes::Take take = takes::makeTake(kind, seed);
       const Grid grid = findGrid(take.notes);
@@ -166,6 +169,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, CountedLevel,
                                            Level{"drum machine 2/4 70", 75, 150},
                                            Level{"arpeggiator 4/4 96", 75, 165},
                                            Level{"held arpeggio 4/4 90", 75, 165, true},
+                                           Level{"held arpeggio 4/4 90", 75, 150, true, 1},
                                            Level{"vamp 5/4 132", 60, 150, true},
                                            Level{"vamp 7/4 100", 60, 150, true}));
 

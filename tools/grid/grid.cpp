@@ -58,7 +58,7 @@
 //    two only when the first beat clearly outweighs the third, and bar by bar (each bar judged by
 //    the others), as a bar of four read with its halves swapped marks no bar line at all
 //    (Temperley 2001; Grohganz, Clausen and Mueller 2014). Where every beat strikes the same keys
-//    at the same places and their loudness recurs at no bar's length beyond chance (one chord
+//    in the same order and their loudness recurs at no bar's length beyond chance (one chord
 //    held on an arpeggiator), nothing marks a bar: bars of four from the first note, as a
 //    sequencer counts them. Bars of five or seven where the beats
 //    flow evenly and each half of the take recurs at five and ten beats (or seven and fourteen)

@@ -253,8 +253,8 @@ size_t firstPlayed(const std::vector<Onset>& onsets, const std::vector<double>& 
   return first;
 }
 
-// Whether nothing marks a bar line: the beats the playing spans strike the same keys at the same
-// places within them, all but a few (where the take starts or stops as it will, or the tracker's
+// Whether nothing marks a bar line: the beats the playing spans strike the same keys in the same
+// order, all but a few (where the take starts or stops as it will, or the tracker's
 // first or last beat strays), as a machine repeating a figure a beat long does (one chord held
 // on an arpeggiator); and their accents, which then differ only in loudness, are even or recur
 // at no bar's length beyond chance (`recurs`, the most they recur at bars of two, three or four).
@@ -266,16 +266,23 @@ bool unmarked(const std::vector<PlayedNote>& sorted, const std::vector<Onset>& o
   while (to + 1 < beats.size() && beats[to + 1] <= onsets.back().time)
     ++to;
   if (to < from + 16) return false;
+  // Each beat's figure: its onsets in order, each by the keys struck at it (in any order, as a
+  // hand strikes a chord's keys a few milliseconds apart either way).
   std::vector<uint64_t> figure(to - from, 0);
-  size_t s = 0;
+  size_t o = 0, s = 0;
   double sum = 0, squares = 0;
   for (size_t k = from; k < to; ++k) {
-    const double period = beats[k + 1] - beats[k], near = std::min(0.07, 0.2 * period);
-    while (s < sorted.size() && sorted[s].start < beats[k] - near)
-      ++s;
-    for (size_t i = s; i < sorted.size() && sorted[i].start < beats[k + 1] - near; ++i) {
-      const long part = std::lround((sorted[i].start - beats[k]) / period * 12);
-      figure[k - from] = figure[k - from] * 1000003 + uint64_t(part * 128 + sorted[i].pitch + 1);
+    const double near = std::min(0.07, 0.2 * (beats[k + 1] - beats[k]));
+    while (o < onsets.size() && onsets[o].time < beats[k] - near)
+      ++o;
+    for (; o < onsets.size() && onsets[o].time < beats[k + 1] - near; ++o) {
+      const double until = o + 1 < onsets.size() ? onsets[o + 1].time : onsets[o].time + 1;
+      while (s < sorted.size() && sorted[s].start < onsets[o].time)
+        ++s;
+      uint64_t keys = 0;
+      for (; s < sorted.size() && sorted[s].start < until; ++s)
+        keys += (uint64_t(sorted[s].pitch) + 1) * 0x9E3779B97F4A7C15u;
+      figure[k - from] = figure[k - from] * 1000003 + keys;
     }
     sum += accent[k], squares += accent[k] * accent[k];
   }
@@ -439,7 +446,7 @@ Meter findMeter(const std::vector<PlayedNote>& sorted, const std::vector<Onset>&
   spread = std::sqrt(spread / double(accent.size()));
   const int given = numerator > 0 ? beatsPerBar(numerator, denominator) : 0;
   int bestBar = given;
-  // Where every beat strikes the same keys at the same places (one chord held on an
+  // Where every beat strikes the same keys in the same order (one chord held on an
   // arpeggiator) and their loudness recurs at no bar's length beyond what chance makes of it,
   // nothing marks a bar line, and chance would pick the meter and its phase. A sequencer then
   // counts bars of four from where the playing starts, and a musician expects that count.
