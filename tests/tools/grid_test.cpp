@@ -15,6 +15,7 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace quorb {
 namespace {
@@ -245,6 +246,35 @@ TEST(StepSequence, IsCountedInQuarters) {
     EXPECT_NEAR(grid.beats[3] - grid.beats[2], 4 * step, 0.001) << bpm << " BPM";
     EXPECT_EQ(4, grid.numerator) << bpm << " BPM";
   }
+}
+
+// Four on the floor, the kick on every beat and the clap or snare on every other one over
+// hi-hats in eighths, offbeats or sixteenths: the bar lines fall on the kick alone, never on the
+// backbeat, where the most notes are. Whether its bars are of two or four beats, nothing in a loop
+// of two beats tells. (An offbeat hat below 100 BPM is still counted in eighths.)
+TEST(FourOnTheFloor, BarLinesAreOnTheKickAlone) {
+  for (const auto& [hats, from] : {std::pair{2, 75.0}, {1, 105.0}, {4, 75.0}})
+    for (double bpm = from; bpm <= 150; bpm += 15) {
+      const double beat = 60 / bpm;
+      std::vector<PlayedNote> notes;
+      std::vector<double> backbeats;
+      for (int k = 0; k < 64; ++k) {
+        const double t = 1 + k * beat;
+        notes.push_back({t, t + 0.1, 36, 100});
+        if (k % 2 == 1) {
+          notes.push_back({t, t + 0.1, uint8_t(hats == 1 ? 39 : 38), 100});
+          backbeats.push_back(t);
+        }
+        for (int h = 0; h < hats; ++h) {
+          const double at = t + (hats == 1 ? 0.5 : h / double(hats)) * beat;
+          notes.push_back({at, at + 0.05, uint8_t(hats == 1 ? 46 : 42), 90});
+        }
+      }
+      const Grid grid = findGrid(notes);
+      EXPECT_EQ(0, grid.numerator % 2) << hats << " hats a beat, " << bpm << " BPM";
+      EXPECT_LT(takes::fMeasure(takes::barLines(grid), backbeats), 0.1)
+          << hats << " hats a beat, " << bpm << " BPM";
+    }
 }
 
 // A player who followed the host's clock gives its tempo: the beats are the clock's, and the

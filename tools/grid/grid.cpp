@@ -50,7 +50,8 @@
 //    which sit on the onsets, and each bar line moves onto the clock's beat nearest it.
 // 4. Meter and bar lines. Each beat gets an accent from the onset weight at it, a new low bass
 //    note, a bass moving to another pitch class, long notes starting at it (counting twice) and a
-//    change of harmony (pitch-class profile) from the beat before. Bars of three or of two and
+//    change of harmony (pitch-class profile) from the beat before; on a drum kit whose kick
+//    strikes every beat (four on the floor), a snare or clap counts against it (the backbeat). Bars of three or of two and
 //    four follow from how the accents recur, at lags of three and nine beats against two, four
 //    and eight (Brown 1993), and how the rhythm within the beats recurs at those lags more than
 //    one beat nearer or farther (a figure repeated bar by bar; Foote and Cooper 2001). Neither

@@ -73,6 +73,10 @@ constexpr double ODD_EVEN = 0.1;
 // where it varies by more than EVEN_LOUDNESS of its mean (equal notes vary by a few thousandths,
 // as each onset's weight takes in the notes around it; one velocity step makes 3 %).
 constexpr double ALIKE_SHARE = 0.95;
+// Four on the floor: a kit's kick on at least this share of the beats struck, where the backbeat
+// counts against a first beat this much (in units of the other features' mean).
+constexpr double FLOOR = 0.9;
+constexpr double BACKBEAT = 0.5;
 constexpr double CHANCE = 0.3;
 constexpr double EVEN_LOUDNESS = 0.01;
 
@@ -101,6 +105,36 @@ void normalise(std::vector<double>& v) {
     std::fill(v.begin(), v.end(), 0.0);
 }
 
+// Keys of a General MIDI drum kit: its kicks, and what plays the backbeat (side stick, snares,
+// clap).
+bool kick(int key) { return key == 35 || key == 36; }
+bool backbeat(int key) { return key >= 37 && key <= 40; }
+
+// Whether a drum kit played the take: nearly every note on a kit's drum keys (35-59), kicks and a
+// backbeat among them, and most kicks struck together with another key, as no bass line (which
+// may use the same keys, one note at a time) does.
+bool playedOnKit(const std::vector<PlayedNote>& sorted) {
+  size_t onKit = 0, kicks = 0, backbeats = 0, together = 0;
+  for (size_t i = 0; i < sorted.size(); ++i) {
+    const int key = sorted[i].pitch;
+    onKit += key >= 35 && key <= 59;
+    backbeats += backbeat(key);
+    if (!kick(key)) continue;
+    ++kicks;
+    // The keys struck with it: a chord's few neighbours each way.
+    bool joined = false;
+    for (size_t j = i; j-- > 0 && j + 8 > i && sorted[i].start - sorted[j].start <= MERGE;)
+      joined = joined || !kick(sorted[j].pitch);
+    for (size_t j = i + 1;
+         j < sorted.size() && j < i + 8 && sorted[j].start - sorted[i].start <= MERGE; ++j)
+      joined = joined || !kick(sorted[j].pitch);
+    together += joined;
+  }
+  const double n = double(sorted.size());
+  return double(onKit) >= 0.98 * n && double(kicks) >= 0.1 * n && double(backbeats) >= 0.05 * n &&
+         double(together) >= 0.5 * double(kicks);
+}
+
 } // namespace
 
 // How strongly each beat sounds like the first of a bar.
@@ -110,6 +144,14 @@ std::vector<double> beatAccents(const std::vector<PlayedNote>& sorted,
   const size_t n = beats.size();
   if (n < 2) return std::vector<double>(n, 0.0); // no period to measure a beat by
   std::vector<double> weight(n, 0), bass(n, 0), length(n, 0), change(n, 0), newBass(n, 0);
+  // Four on the floor: on a drum kit, the kick on every beat and the snare or clap on every other
+  // one. The backbeat, not the first beat, gets the most notes, so there it counts against a
+  // first beat, and its notes add no length. Not where the kick leaves beats out: the kick, the
+  // lowest note, marks the first beat already, and a backbeat counted as well would outweigh
+  // what tells a bar of four from two (a kick after the second beat, not after the fourth).
+  const bool kit = playedOnKit(sorted);
+  std::vector<double> backbeats(n, 0), backLength(n, 0);
+  size_t kicked = 0, struck = 0;
   std::vector<int> low(n, 128);
   std::vector<Chroma> chroma(n, Chroma{});
   size_t o = 0, s = 0;
@@ -127,11 +169,20 @@ std::vector<double> beatAccents(const std::vector<PlayedNote>& sorted,
       const double held = std::min(note.end - note.start, 2 * period);
       chroma[k][note.pitch % 12] += held * note.velocity;
       if (note.start <= beats[k] + near) {
-        length[k] += held / period * note.velocity / 127.0;
+        (kit && backbeat(note.pitch) ? backLength : length)[k] +=
+            held / period * note.velocity / 127.0;
+        if (kit && backbeat(note.pitch)) backbeats[k] += note.velocity / 127.0;
         low[k] = std::min<int>(low[k], note.pitch);
       }
     }
+    struck += low[k] < 128;
+    kicked += kit && kick(low[k]);
   }
+  if (double(kicked) < FLOOR * double(struck))
+    for (size_t k = 0; k < n; ++k) {
+      length[k] += backLength[k];
+      backbeats[k] = 0;
+    }
   for (size_t k = 0; k < n; ++k) {
     // Low against the beats around it; a beat with no new note has no bass.
     double sum = 0;
@@ -154,9 +205,11 @@ std::vector<double> beatAccents(const std::vector<PlayedNote>& sorted,
   normalise(length);
   normalise(change);
   normalise(newBass);
+  normalise(backbeats);
   std::vector<double> accent(n);
   for (size_t k = 0; k < n; ++k)
-    accent[k] = weight[k] + bass[k] + LENGTH_WEIGHT * length[k] + change[k] + newBass[k];
+    accent[k] = weight[k] + bass[k] + LENGTH_WEIGHT * length[k] + change[k] + newBass[k] -
+                BACKBEAT * backbeats[k];
   return accent;
 }
 
