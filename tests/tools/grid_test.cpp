@@ -249,18 +249,20 @@ TEST(StepSequence, IsCountedInQuarters) {
 }
 
 // Four on the floor, the kick on every beat and the clap or snare on every other one over
-// hi-hats in eighths, offbeats or sixteenths: the bar lines fall on the kick alone, never on the
-// backbeat, where the most notes are. Whether its bars are of two or four beats, nothing in a loop
-// of two beats tells. (An offbeat hat below 100 BPM is still counted in eighths.)
-TEST(FourOnTheFloor, BarLinesAreOnTheKickAlone) {
-  for (const auto& [hats, from] : {std::pair{2, 75.0}, {1, 105.0}, {4, 75.0}})
+// hi-hats in eighths, offbeats or sixteenths: the beat is the kick's, not the offbeat hat's, and
+// the bar lines fall on the kick alone, never on the backbeat, where the most notes are. Whether
+// its bars are of two or four beats, nothing in a loop of two beats tells. (Hats in sixteenths
+// below 80 BPM are still counted in eighths.)
+TEST(FourOnTheFloor, BeatsAndBarLinesAreOnTheKick) {
+  for (const auto& [hats, from] : {std::pair{2, 75.0}, {1, 75.0}, {4, 90.0}})
     for (double bpm = from; bpm <= 150; bpm += 15) {
       const double beat = 60 / bpm;
       std::vector<PlayedNote> notes;
-      std::vector<double> backbeats;
+      std::vector<double> kicks, backbeats;
       for (int k = 0; k < 64; ++k) {
         const double t = 1 + k * beat;
         notes.push_back({t, t + 0.1, 36, 100});
+        kicks.push_back(t);
         if (k % 2 == 1) {
           notes.push_back({t, t + 0.1, uint8_t(hats == 1 ? 39 : 38), 100});
           backbeats.push_back(t);
@@ -271,6 +273,8 @@ TEST(FourOnTheFloor, BarLinesAreOnTheKickAlone) {
         }
       }
       const Grid grid = findGrid(notes);
+      EXPECT_LE(takes::tempoError(grid.beats, kicks), 0.02)
+          << hats << " hats a beat, " << bpm << " BPM";
       EXPECT_EQ(0, grid.numerator % 2) << hats << " hats a beat, " << bpm << " BPM";
       EXPECT_LT(takes::fMeasure(takes::barLines(grid), backbeats), 0.1)
           << hats << " hats a beat, " << bpm << " BPM";

@@ -433,9 +433,31 @@ std::vector<double> streamLevel(const std::vector<Onset>& onsets, const std::vec
     if (keys[k].any() && (keys[k] & ~beside).none()) only[k % 2] += 1;
     if ((keys[k] & ~beside).any()) own[k % 2] += 1;
   }
+  // Per parity: beats that strike one key alone, the same every time, which no beat beside them
+  // strikes (an open hi-hat on the offbeats), and beats whose lowest key lies below it (a kick on
+  // every beat): a listener counts the kick, the hat its offbeat.
+  double single[2] = {0, 0}, under[2] = {0, 0};
+  int key[2] = {-1, -1};
+  for (size_t k = 1; k + 1 < beats.size(); ++k)
+    if (keys[k].count() == 1 && key[k % 2] < 0)
+      for (int i = 0; i < 128; ++i)
+        if (keys[k][size_t(i)]) key[k % 2] = i;
+  for (size_t k = 1; k + 1 < beats.size(); ++k) {
+    const std::bitset<128> beside = keys[k - 1] | keys[k + 1];
+    const int other = key[1 - k % 2];
+    single[k % 2] += key[k % 2] >= 0 && keys[k].count() == 1 && keys[k][size_t(key[k % 2])] &&
+                     (keys[k] & beside).none();
+    for (int i = 0; i < 128 && other >= 0; ++i)
+      if (keys[k][size_t(i)]) {
+        under[k % 2] += i < other;
+        break;
+      }
+  }
   for (size_t weak = 0; weak < 2; ++weak) {
     const size_t strong = 1 - weak;
-    if (only[weak] >= STREAM_SHARE * count[weak] && own[strong] >= STREAM_SHARE * count[strong]) {
+    if ((only[weak] >= STREAM_SHARE * count[weak] && own[strong] >= STREAM_SHARE * count[strong]) ||
+        (single[weak] >= STREAM_SHARE * count[weak] &&
+         under[strong] >= STREAM_SHARE * count[strong])) {
       std::vector<double> merged;
       for (size_t k = strong; k < beats.size(); k += 2)
         merged.push_back(beats[k]);

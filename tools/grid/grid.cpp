@@ -35,7 +35,9 @@
 //    pulse a listener counts (a fast march in plain quarters), down to 0.3 s a beat; but not
 //    where the halves only strike again the keys of the beats (a hi-hat in eighths). The other
 //    way, where the beats are the fastest notes and every other one is such a stream, the beats
-//    are merged in twos (a drum machine at 70, its hi-hat tracked as the beat).
+//    are merged in twos (a drum machine at 70, its hi-hat tracked as the beat); so too where every
+//    other one strikes one key alone, the same each time and beside no other, above the lowest
+//    keys of the beats between (an open hi-hat on the offbeats of four on the floor).
 //    Where the beats so found flow evenly throughout (their intervals changing by a median of at
 //    most 3.5 % from one to the next, or their period over four beats by 2 % from one four to
 //    the next), the player keeps time, and they are tracked again held to it: a change of period
