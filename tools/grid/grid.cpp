@@ -53,19 +53,19 @@
 // 4. Meter and bar lines. Each beat gets an accent from the onset weight at it, a new low bass
 //    note, a bass moving to another pitch class, long notes starting at it (counting twice) and a
 //    change of harmony (pitch-class profile) from the beat before; on a drum kit whose kick
-//    strikes every beat (four on the floor), a snare or clap counts against it (the backbeat). Bars of three or of two and
-//    four follow from how the accents recur, at lags of three and nine beats against two, four
-//    and eight (Brown 1993), and how the rhythm within the beats recurs at those lags more than
-//    one beat nearer or farther (a figure repeated bar by bar; Foote and Cooper 2001). Neither
-//    needs a phase, so a beat the tracker lost spoils only the pairs across it; four rather than
-//    two only when the first beat clearly outweighs the third, and bar by bar (each bar judged by
-//    the others), as a bar of four read with its halves swapped marks no bar line at all
-//    (Temperley 2001; Grohganz, Clausen and Mueller 2014). Where every beat strikes the same keys
-//    in the same order and their loudness recurs at no bar's length beyond chance (one chord
-//    held on an arpeggiator), nothing marks a bar: bars of four from the first note, as a
-//    sequencer counts them. Bars of five or seven where the beats
-//    flow evenly and each half of the take recurs at five and ten beats (or seven and fourteen)
-//    clearly more than at three and nine or at two, four and eight.
+//    strikes every beat (four on the floor), a snare or clap counts against it (the backbeat).
+//    Bars of three or of two and four follow from how the accents recur, at lags of three and nine
+//    beats against two, four and eight (Brown 1993), and how the rhythm within the beats recurs at
+//    those lags more than one beat nearer or farther (a figure repeated bar by bar; Foote and
+//    Cooper 2001). Neither needs a phase, so a beat the tracker lost spoils only the pairs across
+//    it; four rather than two only when the first beat clearly outweighs the third, and bar by bar
+//    (each bar judged by the others), as a bar of four read with its halves swapped marks no bar
+//    line at all (Temperley 2001; Grohganz, Clausen and Mueller 2014). Where every beat strikes the
+//    same keys in the same order and their loudness recurs at no bar's length beyond chance (one
+//    chord held on an arpeggiator), nothing marks a bar: bars of four from the first note, as a
+//    sequencer counts them. Bars of five or seven where the beats flow evenly and each half of the
+//    take recurs at five and ten beats (or seven and fourteen) clearly more than at three and nine
+//    or at two, four and eight.
 //    Onsets at thirds of the beat rather than at halves make the meter compound: 6/8, 9/8 or
 //    12/8 with the dotted quarter counted. The bar lines then follow the position in the bar
 //    beat by beat, each first beat measured against the beats around it: a beat is a first beat

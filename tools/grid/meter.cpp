@@ -73,12 +73,12 @@ constexpr double ODD_EVEN = 0.1;
 // where it varies by more than EVEN_LOUDNESS of its mean (equal notes vary by a few thousandths,
 // as each onset's weight takes in the notes around it; one velocity step makes 3 %).
 constexpr double ALIKE_SHARE = 0.95;
+constexpr double CHANCE = 0.3;
+constexpr double EVEN_LOUDNESS = 0.01;
 // Four on the floor: a kit's kick on at least this share of the beats struck, where the backbeat
 // counts against a first beat this much (in units of the other features' mean).
 constexpr double FLOOR = 0.9;
 constexpr double BACKBEAT = 0.5;
-constexpr double CHANCE = 0.3;
-constexpr double EVEN_LOUDNESS = 0.01;
 
 double distance(const Chroma& a, const Chroma& b) {
   double ab = 0, aa = 0, bb = 0;
@@ -104,6 +104,9 @@ void normalise(std::vector<double>& v) {
   else
     std::fill(v.begin(), v.end(), 0.0);
 }
+
+// How near a beat a note is still heard at it: a listener's tolerance, less for fast beats.
+double heardAt(double period) { return std::min(0.07, 0.2 * period); }
 
 // Keys of a General MIDI drum kit: its kicks, and what plays the backbeat (side stick, snares,
 // clap).
@@ -157,7 +160,7 @@ std::vector<double> beatAccents(const std::vector<PlayedNote>& sorted,
   size_t o = 0, s = 0;
   for (size_t k = 0; k < n; ++k) {
     const double period = k + 1 < n ? beats[k + 1] - beats[k] : beats[k] - beats[k - 1];
-    const double near = std::min(0.07, 0.2 * period);
+    const double near = heardAt(period);
     while (o < onsets.size() && onsets[o].time < beats[k] - near)
       ++o;
     for (size_t i = o; i < onsets.size() && onsets[i].time <= beats[k] + near; ++i)
@@ -169,9 +172,9 @@ std::vector<double> beatAccents(const std::vector<PlayedNote>& sorted,
       const double held = std::min(note.end - note.start, 2 * period);
       chroma[k][note.pitch % 12] += held * note.velocity;
       if (note.start <= beats[k] + near) {
-        (kit && backbeat(note.pitch) ? backLength : length)[k] +=
-            held / period * note.velocity / 127.0;
-        if (kit && backbeat(note.pitch)) backbeats[k] += note.velocity / 127.0;
+        const bool back = kit && backbeat(note.pitch);
+        (back ? backLength : length)[k] += held / period * note.velocity / 127.0;
+        if (back) backbeats[k] += note.velocity / 127.0;
         low[k] = std::min<int>(low[k], note.pitch);
       }
     }
@@ -237,7 +240,7 @@ std::vector<Rhythm> rhythms(const std::vector<Onset>& onsets, const std::vector<
   size_t o = 0;
   for (size_t k = 0; k + 1 < n; ++k) {
     const double period = beats[k + 1] - beats[k];
-    const double near = std::min(0.07, 0.2 * period);
+    const double near = heardAt(period);
     while (o < onsets.size() && onsets[o].time < beats[k] - near)
       ++o;
     for (size_t i = o; i < onsets.size() && onsets[i].time < beats[k + 1] - near; ++i) {
@@ -300,8 +303,7 @@ double recurrence(const std::vector<double>& accent, const std::vector<Rhythm>& 
 size_t firstPlayed(const std::vector<Onset>& onsets, const std::vector<double>& beats) {
   size_t first = 0;
   while (first + 1 < beats.size() &&
-         beats[first] <
-             onsets.front().time - std::min(0.07, 0.2 * (beats[first + 1] - beats[first])))
+         beats[first] < onsets.front().time - heardAt(beats[first + 1] - beats[first]))
     ++first;
   return first;
 }
@@ -325,7 +327,7 @@ bool unmarked(const std::vector<PlayedNote>& sorted, const std::vector<Onset>& o
   size_t o = 0, s = 0;
   double sum = 0, squares = 0;
   for (size_t k = from; k < to; ++k) {
-    const double near = std::min(0.07, 0.2 * (beats[k + 1] - beats[k]));
+    const double near = heardAt(beats[k + 1] - beats[k]);
     while (o < onsets.size() && onsets[o].time < beats[k] - near)
       ++o;
     for (; o < onsets.size() && onsets[o].time < beats[k + 1] - near; ++o) {
