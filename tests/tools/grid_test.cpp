@@ -135,7 +135,8 @@ INSTANTIATE_TEST_SUITE_P(
 // a hi-hat's eighths neither double the beat (the halves are a stream) nor become it (every other
 // beat a stream), and a sequencer's steps are counted in fours, not threes. A vamp in five and a
 // riff in seven are counted in bars of five and seven, where recurrence at threes, twos and fours
-// alone scattered their bar lines. One chord held on an arpeggiator, the machine's or played by
+// alone scattered their bar lines, and in their own beats, not in half as many (a riff in seven
+// eighths at 135 a quarter too). One chord held on an arpeggiator, the machine's or played by
 // hand, is counted in fours by its figure, and in bars of four from its first note.
 struct Level {
   const char* kind;
@@ -171,8 +172,8 @@ INSTANTIATE_TEST_SUITE_P(Kinds, CountedLevel,
                                            Level{"arpeggiator 4/4 96", 75, 165},
                                            Level{"held arpeggio 4/4 90", 75, 165, true},
                                            Level{"held arpeggio 4/4 90", 75, 150, true, 1},
-                                           Level{"vamp 5/4 132", 60, 150, true},
-                                           Level{"vamp 7/4 100", 60, 150, true}));
+                                           Level{"vamp 5/4 132", 60, 225, true},
+                                           Level{"vamp 7/4 100", 60, 270, true}));
 
 // A player at one tempo: eight bars of a march, `offBeatBars` of chords on the off-beats alone,
 // eight of the march again, the last fifth slowing to `slowTo` of the tempo. The tracker follows

@@ -37,7 +37,9 @@
 //    way, where the beats are the fastest notes and every other one is such a stream, the beats
 //    are merged in twos (a drum machine at 70, its hi-hat tracked as the beat); so too where every
 //    other one strikes one key alone, the same each time and beside no other, above the lowest
-//    keys of the beats between (an open hi-hat on the offbeats of four on the floor).
+//    keys of the beats between (an open hi-hat on the offbeats of four on the floor). Where the
+//    halves of the beats recur at five or seven halves, as the beats would at bars of five or
+//    seven (below), the halves are the beat: a vamp in five at 170 is not counted in half notes.
 //    Where the beats so found flow evenly throughout (their intervals changing by a median of at
 //    most 3.5 % from one to the next, or their period over four beats by 2 % from one four to
 //    the next), the player keeps time, and they are tracked again held to it: a change of period
@@ -206,6 +208,7 @@ std::vector<double> playedBeats(const std::vector<grid::Onset>& onsets,
     beats = grid::surfaceLevel(onsets, grid::trackBeats(onsets, pulse, grid::Following::Steady),
                                sorted);
   beats = grid::stepLevel(onsets, grid::streamLevel(onsets, beats, sorted), sorted);
+  beats = grid::oddLevel(onsets, beats, sorted);
   if (std::vector<double> clock = grid::keptClock(beats); !clock.empty())
     clocks.push_back(std::move(clock));
   return beats;

@@ -149,6 +149,11 @@ std::vector<double> streamLevel(const std::vector<Onset>& onsets, const std::vec
 std::vector<double> stepLevel(const std::vector<Onset>& onsets, const std::vector<double>& beats,
                               const std::vector<PlayedNote>& sorted);
 
+// The beats, or twice as many where the halves recur at bars of five or seven halves: a vamp in
+// five counted in half notes, a riff in seven eighths counted in quarters.
+std::vector<double> oddLevel(const std::vector<Onset>& onsets, const std::vector<double>& beats,
+                             const std::vector<PlayedNote>& sorted);
+
 struct Meter {
   int numerator = 4;
   int denominator = 4;

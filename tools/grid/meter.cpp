@@ -298,6 +298,21 @@ double recurrence(const std::vector<double>& accent, const std::vector<Rhythm>& 
   return (alike + RHYTHM_WEIGHT * peaks) / double(lags.size());
 }
 
+// Whether each half of the beats, on its own, recurs at `lags` (bars of `odd` beats) clearly
+// more than at three or at two and four.
+bool oddBars(const std::vector<double>& accent, const std::vector<Rhythm>& rhythm, size_t odd,
+             std::initializer_list<size_t> lags) {
+  const size_t n = accent.size();
+  bool clear = n >= ODD_HALF_BARS * 2 * odd;
+  for (size_t half = 0; half < 2 && clear; ++half) {
+    const size_t from = half * n / 2, to = (half + 1) * n / 2;
+    const double usual = std::max(recurrence(accent, rhythm, from, to, {3, 9}),
+                                  recurrence(accent, rhythm, from, to, {2, 4, 8}));
+    clear = recurrence(accent, rhythm, from, to, lags) - usual > ODD_CLEAR;
+  }
+  return clear;
+}
+
 // The first beat the playing starts on: the first not before the first onset, allowing a
 // listener's tolerance.
 size_t firstPlayed(const std::vector<Onset>& onsets, const std::vector<double>& beats) {
@@ -525,17 +540,9 @@ Meter findMeter(const std::vector<PlayedNote>& sorted, const std::vector<Onset>&
     // and four, where the beats flow evenly and divide in two: a piece in two, three or four
     // recurs at five or seven only by chance, seldom in both halves, and a rubato reading that
     // slipped a beat here and there can make any lag recur.
-    const bool even = unevenness(beats) <= ODD_EVEN && !dividesInThree(onsets, beats);
-    for (size_t odd : {size_t(5), size_t(7)}) {
-      bool clear = even && n >= ODD_HALF_BARS * 2 * odd;
-      for (size_t half = 0; half < 2 && clear; ++half) {
-        const size_t from = half * n / 2, to = (half + 1) * n / 2;
-        const double usual = std::max(recurrence(accent, rhythm, from, to, {3, 9}),
-                                      recurrence(accent, rhythm, from, to, {2, 4, 8}));
-        clear = recurrence(accent, rhythm, from, to, {odd, 2 * odd}) - usual > ODD_CLEAR;
-      }
-      if (clear) bestBar = int(odd);
-    }
+    if (unevenness(beats) <= ODD_EVEN && !dividesInThree(onsets, beats))
+      for (size_t odd : {size_t(5), size_t(7)})
+        if (oddBars(accent, rhythm, odd, {odd, 2 * odd})) bestBar = int(odd);
   }
   double best = -1e300;
   for (int phase = 0; phase < bestBar; ++phase)
@@ -580,6 +587,25 @@ Meter findMeter(const std::vector<PlayedNote>& sorted, const std::vector<Onset>&
     meter.denominator = 4;
   }
   return meter;
+}
+
+// The prior prefers a beat near 120 BPM, so a vamp in five at 170 is first counted in half notes,
+// bars of five of them holding two bars as played, and the beats fall on and off its accents by
+// turns. Its halves recur at five halves (a bar) alone; the halves of a bar of five beats recur at
+// ten, and at five only where the bar itself is five halves.
+std::vector<double> oddLevel(const std::vector<Onset>& onsets, const std::vector<double>& beats,
+                             const std::vector<PlayedNote>& sorted) {
+  if (beats.size() < 2 || unevenness(beats) > ODD_EVEN || dividesInThree(onsets, beats))
+    return beats;
+  std::vector<double> halves;
+  for (size_t k = 0; k + 1 < beats.size(); ++k)
+    halves.insert(halves.end(), {beats[k], (beats[k] + beats[k + 1]) / 2});
+  halves.push_back(beats.back());
+  const std::vector<double> accent = beatAccents(sorted, onsets, halves);
+  const std::vector<Rhythm> rhythm = rhythms(onsets, halves);
+  for (size_t odd : {size_t(5), size_t(7)})
+    if (oddBars(accent, rhythm, odd, {odd})) return halves;
+  return beats;
 }
 
 } // namespace quorb::grid
