@@ -40,6 +40,8 @@
 //    keys of the beats between (an open hi-hat on the offbeats of four on the floor). Where the
 //    halves of the beats recur at five or seven halves, as the beats would at bars of five or
 //    seven (below), the halves are the beat: a vamp in five at 170 is not counted in half notes.
+//    So too on a drum kit whose kick and backbeat alternate at the halves of the beats, the snare
+//    never with the kick, up to 200 BPM: a rock beat at 170 is not counted at 85.
 //    Where the beats so found flow evenly throughout (their intervals changing by a median of at
 //    most 3.5 % from one to the next, or their period over four beats by 2 % from one four to
 //    the next), the player keeps time, and they are tracked again held to it: a change of period
@@ -208,7 +210,7 @@ std::vector<double> playedBeats(const std::vector<grid::Onset>& onsets,
     beats = grid::surfaceLevel(onsets, grid::trackBeats(onsets, pulse, grid::Following::Steady),
                                sorted);
   beats = grid::stepLevel(onsets, grid::streamLevel(onsets, beats, sorted), sorted);
-  beats = grid::oddLevel(onsets, beats, sorted);
+  beats = grid::kitLevel(grid::oddLevel(onsets, beats, sorted), sorted);
   if (std::vector<double> clock = grid::keptClock(beats); !clock.empty())
     clocks.push_back(std::move(clock));
   return beats;

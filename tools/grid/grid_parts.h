@@ -154,6 +154,12 @@ std::vector<double> stepLevel(const std::vector<Onset>& onsets, const std::vecto
 std::vector<double> oddLevel(const std::vector<Onset>& onsets, const std::vector<double>& beats,
                              const std::vector<PlayedNote>& sorted);
 
+// The beats, or twice as many where a drum kit's kick and backbeat (snare, side stick, clap)
+// alternate at the halves of the beats: one strikes at every beat, the other halfway between, and
+// the backbeat never with the kick's.
+std::vector<double> kitLevel(const std::vector<double>& beats,
+                             const std::vector<PlayedNote>& sorted);
+
 struct Meter {
   int numerator = 4;
   int denominator = 4;

@@ -79,6 +79,9 @@ constexpr double EVEN_LOUDNESS = 0.01;
 // counts against a first beat this much (in units of the other features' mean).
 constexpr double FLOOR = 0.9;
 constexpr double BACKBEAT = 0.5;
+// A backbeat on every beat comes at most this often (seconds, 200 BPM): kick and snare alternating
+// every quarter of a second are a polka's oom-pah at 120, not a rock beat at 240.
+constexpr double FASTEST_BACKBEAT = 0.3;
 
 double distance(const Chroma& a, const Chroma& b) {
   double ab = 0, aa = 0, bb = 0;
@@ -606,6 +609,50 @@ std::vector<double> oddLevel(const std::vector<Onset>& onsets, const std::vector
   for (size_t odd : {size_t(5), size_t(7)})
     if (oddBars(accent, rhythm, odd, {odd})) return halves;
   return beats;
+}
+
+// Counted at half the drummer's tempo, a groove alternates kick and backbeat (snare, side stick,
+// clap) at twice the beats' rate: the kick on every beat and the backbeat halfway between (a rock
+// beat at 170 heard at 85), or the backbeat on every beat and the kick between (four on the floor
+// at 170, counted from its snare). At the drummer's tempo the backbeat falls on every other beat,
+// and it comes no faster than FASTEST_BACKBEAT.
+std::vector<double> kitLevel(const std::vector<double>& beats,
+                             const std::vector<PlayedNote>& sorted) {
+  if (beats.size() < 8 || !playedOnKit(sorted)) return beats;
+  std::vector<double> periods;
+  for (size_t k = 0; k + 1 < beats.size(); ++k)
+    periods.push_back(beats[k + 1] - beats[k]);
+  if (median(periods) < 2 * FASTEST_BACKBEAT) return beats;
+  size_t played = 0, s = 0;
+  size_t kicks[2] = {0, 0}, backs[2] = {0, 0}; // beats struck there: at the beat, halfway
+  for (size_t k = 0; k + 1 < beats.size(); ++k) {
+    const double period = beats[k + 1] - beats[k], near = heardAt(period);
+    while (s < sorted.size() && sorted[s].start < beats[k] - near)
+      ++s;
+    bool any = false, kicked[2] = {false, false}, backed[2] = {false, false};
+    for (size_t i = s; i < sorted.size() && sorted[i].start < beats[k + 1] - near; ++i) {
+      any = true;
+      for (size_t at = 0; at < 2; ++at)
+        if (std::abs(sorted[i].start - beats[k] - double(at) * period / 2) <= near) {
+          kicked[at] = kicked[at] || kick(sorted[i].pitch);
+          backed[at] = backed[at] || backbeat(sorted[i].pitch);
+        }
+    }
+    played += any;
+    for (size_t at = 0; at < 2; ++at)
+      kicks[at] += kicked[at], backs[at] += backed[at];
+  }
+  const double most = FLOOR * double(played), few = (1 - FLOOR) * double(played);
+  bool alternate = false;
+  for (size_t at = 0; at < 2; ++at)
+    alternate = alternate || (double(kicks[at]) >= most && double(backs[1 - at]) >= most &&
+                              double(backs[at]) <= few);
+  if (played < 8 || !alternate) return beats;
+  std::vector<double> halves;
+  for (size_t k = 0; k + 1 < beats.size(); ++k)
+    halves.insert(halves.end(), {beats[k], (beats[k] + beats[k + 1]) / 2});
+  halves.push_back(beats.back());
+  return halves;
 }
 
 } // namespace quorb::grid
