@@ -159,7 +159,7 @@ std::vector<double> beatAccents(const std::vector<PlayedNote>& sorted,
   std::vector<double> backbeats(n, 0), backLength(n, 0);
   size_t kicked = 0, struck = 0;
   std::vector<int> low(n, 128);
-  std::vector<Chroma> chroma(n, Chroma{});
+  Chroma chroma{}, before{}; // this beat's pitch classes and the last one's
   size_t o = 0, s = 0;
   for (size_t k = 0; k < n; ++k) {
     const double period = k + 1 < n ? beats[k + 1] - beats[k] : beats[k] - beats[k - 1];
@@ -170,10 +170,11 @@ std::vector<double> beatAccents(const std::vector<PlayedNote>& sorted,
       weight[k] += onsets[i].weight;
     while (s < sorted.size() && sorted[s].start < beats[k] - near)
       ++s;
+    chroma.fill(0);
     for (size_t i = s; i < sorted.size() && sorted[i].start < beats[k] + period - near; ++i) {
       const PlayedNote& note = sorted[i];
       const double held = std::min(note.end - note.start, 2 * period);
-      chroma[k][note.pitch % 12] += held * note.velocity;
+      chroma[note.pitch % 12] += held * note.velocity;
       if (note.start <= beats[k] + near) {
         const bool back = kit && backbeat(note.pitch);
         (back ? backLength : length)[k] += held / period * note.velocity / 127.0;
@@ -183,6 +184,8 @@ std::vector<double> beatAccents(const std::vector<PlayedNote>& sorted,
     }
     struck += low[k] < 128;
     kicked += kit && kick(low[k]);
+    if (k > 0) change[k] = distance(before, chroma);
+    before = chroma;
   }
   if (double(kicked) < FLOOR * double(struck))
     for (size_t k = 0; k < n; ++k) {
@@ -196,7 +199,6 @@ std::vector<double> beatAccents(const std::vector<PlayedNote>& sorted,
     for (size_t i = k >= 8 ? k - 8 : 0; i < std::min(n, k + 9); ++i)
       if (low[i] < 128) sum += low[i], ++count;
     if (low[k] < 128) bass[k] = std::max(0.0, sum / count - low[k] + 2);
-    if (k > 0) change[k] = distance(chroma[k - 1], chroma[k]);
   }
   // The bass moving to another pitch class than at the last beat with a new bass note: the
   // harmony's root changes at the bar line more than within the bar, and a bass that repeats its
@@ -234,8 +236,9 @@ std::vector<double> accentExcess(const std::vector<double>& accent) {
 namespace {
 
 // Where the onsets within each beat fall, in twelfths of the beat so that eighths, sixteenths
-// and triplets each have places of their own.
-using Rhythm = std::array<double, 12>;
+// and triplets each have places of their own: how many onsets at each, a few at most (onsets
+// are 30 ms apart or more), so that a take's beats hold 12 bytes each.
+using Rhythm = std::array<uint8_t, 12>;
 
 std::vector<Rhythm> rhythms(const std::vector<Onset>& onsets, const std::vector<double>& beats) {
   const size_t n = beats.size();
@@ -248,7 +251,8 @@ std::vector<Rhythm> rhythms(const std::vector<Onset>& onsets, const std::vector<
       ++o;
     for (size_t i = o; i < onsets.size() && onsets[i].time < beats[k + 1] - near; ++i) {
       const long part = std::lround((onsets[i].time - beats[k]) / period * 12);
-      rhythm[k][size_t(std::clamp(part, 0L, 11L))] += 1;
+      uint8_t& at = rhythm[k][size_t(std::clamp(part, 0L, 11L))];
+      at = uint8_t(std::min(at + 1, 255));
     }
   }
   return rhythm;
@@ -266,9 +270,10 @@ double rhythmPeak(const std::vector<Rhythm>& rhythm, size_t lag, size_t from, si
     for (size_t k = from; k + apart + 1 < to; ++k, ++count) {
       double ab = 0, aa = 0, bb = 0;
       for (size_t i = 0; i < 12; ++i) {
-        ab += rhythm[k][i] * rhythm[k + apart][i];
-        aa += rhythm[k][i] * rhythm[k][i];
-        bb += rhythm[k + apart][i] * rhythm[k + apart][i];
+        const int a = rhythm[k][i], b = rhythm[k + apart][i];
+        ab += a * b;
+        aa += a * a;
+        bb += b * b;
       }
       sum += aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : aa == bb;
     }

@@ -107,12 +107,14 @@ Pulse inducePulse(const std::vector<Onset>& onsets) {
   // path then slides through in-between periods to another level; the path still moves every
   // hop, so the tempo follows the playing however long the window.
   const size_t windows = blocks > size_t(BLOCKS) ? blocks - BLOCKS + 1 : 1;
-  // score: the evidence for each period in the window; gathered and chance: how far its own
-  // intervals stand above random times' (about 1 for those), for the path's periods. The path
-  // of periods with the best evidence, paying for each change between windows, is extended
-  // window by window: `from`, the step to each period from the window before.
+  // score: the evidence for each period in the window. The path of periods with the best
+  // evidence, paying for each change between windows, is extended window by window: `from`, the
+  // step to each period from the window before. `plain` and `expected`: the plain pair counts at
+  // the periods of the best path into each period so far, and what random times would give
+  // there, carried along the paths so that only one window's are held.
   std::vector<double> score(n), own(n), sums(bins + 1), total(n), next(n);
-  std::vector<float> found(windows * n), chance(windows * n);
+  std::vector<double> found(n), chance(n), plain(n, 0.0), expected(n, 0.0), nextPlain(n),
+      nextExpected(n);
   std::vector<int8_t> from(windows * n, 0);
   Histogram h(bins), c(bins);
   for (size_t w = 0; w < windows; ++w) {
@@ -145,11 +147,13 @@ Pulse inducePulse(const std::vector<Onset>& onsets) {
       // of random times would be as large on average.
       const size_t lo = size_t(period[i] / std::sqrt(2.0) / BIN);
       const size_t hi = std::min(bins, size_t(period[i] * std::sqrt(2.0) / BIN));
-      found[w * n + i] = float(around(c, period[i]));
-      chance[w * n + i] = float((sums[hi] - sums[lo]) / double(hi - lo) * flat[i]);
+      found[i] = around(c, period[i]);
+      chance[i] = (sums[hi] - sums[lo]) / double(hi - lo) * flat[i];
     }
     if (w == 0) {
       total = score;
+      plain = found;
+      expected = chance;
       continue;
     }
     for (size_t i = 0; i < n; ++i) {
@@ -161,22 +165,24 @@ Pulse inducePulse(const std::vector<Onset>& onsets) {
         if (v > most) most = v, from[w * n + i] = int8_t(long(k) - long(i));
       }
       next[i] = most + score[i];
+      const size_t k = size_t(long(i) + from[w * n + i]);
+      nextPlain[i] = plain[k] + found[i];
+      nextExpected[i] = expected[k] + chance[i];
     }
     total.swap(next);
+    plain.swap(nextPlain);
+    expected.swap(nextExpected);
   }
   size_t i = size_t(std::max_element(total.begin(), total.end()) - total.begin());
   Pulse pulse;
   pulse.start = origin + HOP * BLOCKS / 2;
   pulse.hop = HOP;
   pulse.periods.resize(windows);
-  double plain = 0, expected = 0;
+  pulse.strength = expected[i] > 0 ? plain[i] / expected[i] : 0;
   for (size_t w = windows; w-- > 0;) {
     pulse.periods[w] = period[i];
-    plain += found[w * n + i];
-    expected += chance[w * n + i];
     i = size_t(long(i) + from[w * n + i]);
   }
-  pulse.strength = expected > 0 ? plain / expected : 0;
   return pulse;
 }
 
