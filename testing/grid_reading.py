@@ -25,8 +25,9 @@ def f_measure(found, truth):
 def beats_and_bars(path):
     """A MIDI file's beats and bar lines in seconds, through its tempo map, as its time
     signatures place them: the counted beat is the quarter in x/4, the half in x/2 and the dotted
-    quarter in 6/8, 9/8 and 12/8; in any other signature (a short bar of 3/16, say) the beat of
-    the file's main meter goes on from the bar's start. Each signature starts a bar."""
+    quarter in 6/8, 9/8 and 12/8, the eighth throughout a file in 5/8 or 7/8 (where a bar of 6/8
+    is one a beat short); in any other signature (a short bar of 3/16, say) the beat of the file's
+    main meter goes on from the bar's start. Each signature starts a bar."""
     midi = mido.MidiFile(path)
     ppq = midi.ticks_per_beat
     tempos, meters, end = {}, {}, 0
@@ -52,11 +53,13 @@ def beats_and_bars(path):
             last_tick, last_tempo = point, tempo
         return at + (tick - last_tick) * last_tempo / ppq / 1e6
 
-    def unit(numerator, denominator):
+    def unit(numerator, denominator, main=False):
         if denominator == 2 or denominator == 4:
             return ppq * 4 // denominator
         if denominator == 8 and numerator % 3 == 0 and numerator > 3:
             return ppq * 3 // 2
+        if main and denominator == 8 and numerator in (5, 7):
+            return ppq // 2
         return None
 
     segments = sorted(meters.items()) or [(0, (4, 4))]
@@ -64,11 +67,14 @@ def beats_and_bars(path):
     for i, (start, meter) in enumerate(segments):
         stop = segments[i + 1][0] if i + 1 < len(segments) else end
         lengths[meter] = lengths.get(meter, 0) + stop - start
-    main = max((m for m in lengths if unit(*m)), key=lambda m: lengths[m], default=(4, 4))
+    main = max((m for m in lengths if unit(*m, main=True)), key=lambda m: lengths[m],
+               default=(4, 4))
+    counted = unit(*main, main=True)
+    eighths = main[1] == 8 and counted == ppq // 2
     beats, bars = [], []
     for i, (start, (numerator, denominator)) in enumerate(segments):
         stop = segments[i + 1][0] if i + 1 < len(segments) else end + 1
-        step = unit(numerator, denominator) or unit(*main)
+        step = counted if eighths else unit(numerator, denominator) or counted
         bar = ppq * 4 * numerator // denominator
         tick = start
         while tick < stop:

@@ -161,6 +161,7 @@ TEST_P(CountedLevel, IsTheWrittenBeat) {
       EXPECT_LE(takes::tempoError(grid.beats, take.beats), 0.02) << bpm << " BPM, seed " << seed;
       if (!GetParam().bars) continue;
       EXPECT_EQ(kind.numerator, grid.numerator) << bpm << " BPM, seed " << seed;
+      EXPECT_EQ(bpm > 200 ? 8 : 4, grid.denominator) << bpm << " BPM, seed " << seed;
       EXPECT_GE(takes::fMeasure(takes::barLines(grid), take.downbeats), 0.9)
           << bpm << " BPM, seed " << seed;
     }

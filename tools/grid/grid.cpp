@@ -39,9 +39,10 @@
 //    other one strikes one key alone, the same each time and beside no other, above the lowest
 //    keys of the beats between (an open hi-hat on the offbeats of four on the floor). Where the
 //    halves of the beats recur at five or seven halves, as the beats would at bars of five or
-//    seven (below), the halves are the beat: a vamp in five at 170 is not counted in half notes.
-//    So too on a drum kit whose kick and backbeat alternate at the halves of the beats, the snare
-//    never with the kick, up to 200 BPM: a rock beat at 170 is not counted at 85.
+//    seven (below), the halves are the beat, tracked again as such: a vamp in five at 170 is not
+//    counted in half notes. So too on a drum kit whose kick and backbeat alternate at the halves
+//    of the beats, the snare never with the kick, up to 200 BPM: a rock beat at 170 is not
+//    counted at 85.
 //    Where the beats so found flow evenly throughout (their intervals changing by a median of at
 //    most 3.5 % from one to the next, or their period over four beats by 2 % from one four to
 //    the next), the player keeps time, and they are tracked again held to it: a change of period
@@ -69,7 +70,7 @@
 //    chord held on an arpeggiator), nothing marks a bar: bars of four from the first note, as a
 //    sequencer counts them. Bars of five or seven where the beats flow evenly and each half of the
 //    take recurs at five and ten beats (or seven and fourteen) clearly more than at three and nine
-//    or at two, four and eight.
+//    or at two, four and eight; in eighths, 5/8 or 7/8, where the beats are faster than 200 BPM.
 //    Onsets at thirds of the beat rather than at halves make the meter compound: 6/8, 9/8 or
 //    12/8 with the dotted quarter counted. The bar lines then follow the position in the bar
 //    beat by beat, each first beat measured against the beats around it: a beat is a first beat
@@ -198,6 +199,22 @@ std::vector<std::pair<double, double>> pieceSpans(const std::vector<PlayedNote>&
   return spans;
 }
 
+// Each beat and the point halfway to the next.
+std::vector<double> halves(const std::vector<double>& beats) {
+  std::vector<double> out;
+  for (size_t k = 0; k + 1 < beats.size(); ++k)
+    out.insert(out.end(), {beats[k], (beats[k] + beats[k + 1]) / 2});
+  if (!beats.empty()) out.push_back(beats.back());
+  return out;
+}
+
+double medianPeriod(const std::vector<double>& beats) {
+  std::vector<double> periods;
+  for (size_t k = 0; k + 1 < beats.size(); ++k)
+    periods.push_back(beats[k + 1] - beats[k]);
+  return grid::median(periods);
+}
+
 // The beats of a piece: the pulse induced from its onsets, the beats tracked free, and tracked
 // again held to the player's time where they flow evenly; then at the level a listener counts.
 // The clock the player kept by those beats, if any, joins `clocks`.
@@ -206,11 +223,30 @@ std::vector<double> playedBeats(const std::vector<grid::Onset>& onsets,
                                 std::vector<std::vector<double>>& clocks) {
   pulse = grid::inducePulse(onsets);
   std::vector<double> beats = grid::surfaceLevel(onsets, grid::trackBeats(onsets, pulse), sorted);
-  if (grid::unevenness(beats) <= EVEN_BEATS || grid::unevenness(beats, 4) <= EVEN_FOURS)
-    beats = grid::surfaceLevel(onsets, grid::trackBeats(onsets, pulse, grid::Following::Steady),
-                               sorted);
+  const grid::Following following =
+      grid::unevenness(beats) <= EVEN_BEATS || grid::unevenness(beats, 4) <= EVEN_FOURS
+          ? grid::Following::Steady
+          : grid::Following::Expressive;
+  if (following == grid::Following::Steady)
+    beats = grid::surfaceLevel(onsets, grid::trackBeats(onsets, pulse, following), sorted);
   beats = grid::stepLevel(onsets, grid::streamLevel(onsets, beats, sorted), sorted);
-  beats = grid::kitLevel(grid::oddLevel(onsets, beats, sorted), sorted);
+  if (grid::kitHalves(beats, sorted)) {
+    beats = halves(beats);
+  } else if (grid::oddHalves(onsets, beats, sorted)) {
+    // Bars of five or seven halves: the halves are tracked as the beat, as the beats found bend
+    // toward the accents between them where a bar starts on a half (the last chord of a riff in
+    // seven eighths, on an eighth the quarters miss). Where the tracker leaves the halves' level,
+    // the halves of the beats found stay.
+    grid::Pulse half = pulse;
+    for (double& period : half.periods)
+      period /= 2;
+    std::vector<double> tracked = grid::trackBeats(onsets, half, following);
+    std::vector<double> split = halves(beats);
+    if (std::abs(std::log(medianPeriod(tracked) / medianPeriod(split))) < 0.1)
+      beats = std::move(tracked);
+    else
+      beats = std::move(split);
+  }
   if (std::vector<double> clock = grid::keptClock(beats); !clock.empty())
     clocks.push_back(std::move(clock));
   return beats;

@@ -149,16 +149,13 @@ std::vector<double> streamLevel(const std::vector<Onset>& onsets, const std::vec
 std::vector<double> stepLevel(const std::vector<Onset>& onsets, const std::vector<double>& beats,
                               const std::vector<PlayedNote>& sorted);
 
-// The beats, or twice as many where the halves recur at bars of five or seven halves: a vamp in
-// five counted in half notes, a riff in seven eighths counted in quarters.
-std::vector<double> oddLevel(const std::vector<Onset>& onsets, const std::vector<double>& beats,
-                             const std::vector<PlayedNote>& sorted);
-
-// The beats, or twice as many where a drum kit's kick and backbeat (snare, side stick, clap)
-// alternate at the halves of the beats: one strikes at every beat, the other halfway between, and
-// the backbeat never with the kick's.
-std::vector<double> kitLevel(const std::vector<double>& beats,
-                             const std::vector<PlayedNote>& sorted);
+// Whether the halves of the beats are the beat a listener counts: where they recur at bars of
+// five or seven halves (a vamp in five counted in half notes, a riff in seven eighths counted in
+// quarters), or where a drum kit's kick and backbeat (snare, side stick, clap) alternate at them,
+// one at every beat and the other halfway between, the backbeat never with the kick's.
+bool oddHalves(const std::vector<Onset>& onsets, const std::vector<double>& beats,
+               const std::vector<PlayedNote>& sorted);
+bool kitHalves(const std::vector<double>& beats, const std::vector<PlayedNote>& sorted);
 
 struct Meter {
   int numerator = 4;

@@ -67,6 +67,9 @@ constexpr double RHYTHM_WEIGHT = 4;
 constexpr double ODD_CLEAR = 0.3;
 constexpr size_t ODD_HALF_BARS = 4;
 constexpr double ODD_EVEN = 0.1;
+// Bars of five or seven beats faster than this (seconds, 200 BPM) count eighths: a riff in seven
+// at 135 a quarter is 7/8, as a musician writes it, not 7/4 at 270.
+constexpr double FASTEST_QUARTER = 0.3;
 // A figure a beat long repeats in all but this share of the beats; and loudness marks bars only
 // where it recurs at their length by more than CHANCE (random velocities reached 0.21 in 360
 // takes of 24 to 96 beats, an accent of 20 velocity steps every third beat 0.29 to 0.58), and
@@ -593,6 +596,12 @@ Meter findMeter(const std::vector<PlayedNote>& sorted, const std::vector<Onset>&
   } else {
     meter.numerator = bestBar;
     meter.denominator = 4;
+    if (bestBar == 5 || bestBar == 7) {
+      std::vector<double> periods;
+      for (size_t k = 0; k + 1 < beats.size(); ++k)
+        periods.push_back(beats[k + 1] - beats[k]);
+      if (median(periods) < FASTEST_QUARTER) meter.denominator = 8;
+    }
   }
   return meter;
 }
@@ -601,10 +610,10 @@ Meter findMeter(const std::vector<PlayedNote>& sorted, const std::vector<Onset>&
 // bars of five of them holding two bars as played, and the beats fall on and off its accents by
 // turns. Its halves recur at five halves (a bar) alone; the halves of a bar of five beats recur at
 // ten, and at five only where the bar itself is five halves.
-std::vector<double> oddLevel(const std::vector<Onset>& onsets, const std::vector<double>& beats,
-                             const std::vector<PlayedNote>& sorted) {
+bool oddHalves(const std::vector<Onset>& onsets, const std::vector<double>& beats,
+               const std::vector<PlayedNote>& sorted) {
   if (beats.size() < 2 || unevenness(beats) > ODD_EVEN || dividesInThree(onsets, beats))
-    return beats;
+    return false;
   std::vector<double> halves;
   for (size_t k = 0; k + 1 < beats.size(); ++k)
     halves.insert(halves.end(), {beats[k], (beats[k] + beats[k + 1]) / 2});
@@ -612,8 +621,8 @@ std::vector<double> oddLevel(const std::vector<Onset>& onsets, const std::vector
   const std::vector<double> accent = beatAccents(sorted, onsets, halves);
   const std::vector<Rhythm> rhythm = rhythms(onsets, halves);
   for (size_t odd : {size_t(5), size_t(7)})
-    if (oddBars(accent, rhythm, odd, {odd})) return halves;
-  return beats;
+    if (oddBars(accent, rhythm, odd, {odd})) return true;
+  return false;
 }
 
 // Counted at half the drummer's tempo, a groove alternates kick and backbeat (snare, side stick,
@@ -621,13 +630,12 @@ std::vector<double> oddLevel(const std::vector<Onset>& onsets, const std::vector
 // beat at 170 heard at 85), or the backbeat on every beat and the kick between (four on the floor
 // at 170, counted from its snare). At the drummer's tempo the backbeat falls on every other beat,
 // and it comes no faster than FASTEST_BACKBEAT.
-std::vector<double> kitLevel(const std::vector<double>& beats,
-                             const std::vector<PlayedNote>& sorted) {
-  if (beats.size() < 8 || !playedOnKit(sorted)) return beats;
+bool kitHalves(const std::vector<double>& beats, const std::vector<PlayedNote>& sorted) {
+  if (beats.size() < 8 || !playedOnKit(sorted)) return false;
   std::vector<double> periods;
   for (size_t k = 0; k + 1 < beats.size(); ++k)
     periods.push_back(beats[k + 1] - beats[k]);
-  if (median(periods) < 2 * FASTEST_BACKBEAT) return beats;
+  if (median(periods) < 2 * FASTEST_BACKBEAT) return false;
   size_t played = 0, s = 0;
   size_t kicks[2] = {0, 0}, backs[2] = {0, 0}; // beats struck there: at the beat, halfway
   for (size_t k = 0; k + 1 < beats.size(); ++k) {
@@ -652,12 +660,7 @@ std::vector<double> kitLevel(const std::vector<double>& beats,
   for (size_t at = 0; at < 2; ++at)
     alternate = alternate || (double(kicks[at]) >= most && double(backs[1 - at]) >= most &&
                               double(backs[at]) <= few);
-  if (played < 8 || !alternate) return beats;
-  std::vector<double> halves;
-  for (size_t k = 0; k + 1 < beats.size(); ++k)
-    halves.insert(halves.end(), {beats[k], (beats[k] + beats[k + 1]) / 2});
-  halves.push_back(beats.back());
-  return halves;
+  return played >= 8 && alternate;
 }
 
 } // namespace quorb::grid

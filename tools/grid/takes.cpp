@@ -29,6 +29,7 @@ std::vector<TakeKind> kinds() {
       {"held arpeggio 4/4 90", T::Held, 4, 4, 90, 90, 0, 16, 0},
       {"vamp 5/4 132", T::Vamp, 5, 4, 132, 132, 0, 24},
       {"vamp 7/4 100", T::Vamp, 7, 4, 100, 100, 1, 20},
+      {"riff 7/8 270", T::Vamp, 7, 8, 270, 270, 0, 32},
       {"barcarolle 6/8 150", T::Barcarolle, 6, 8, 150, 150, 2, 32},
       {"accelerando march 4/4 80-140", T::March, 4, 4, 80, 140, 1, 24},
       {"ritardando waltz 3/4 160-100", T::Waltz, 3, 4, 160, 100, 2, 32},
