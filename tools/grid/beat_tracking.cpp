@@ -326,6 +326,21 @@ std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pu
   return beats;
 }
 
+double medianPeriod(const std::vector<double>& beats) {
+  std::vector<double> periods;
+  for (size_t k = 0; k + 1 < beats.size(); ++k)
+    periods.push_back(beats[k + 1] - beats[k]);
+  return median(periods);
+}
+
+std::vector<double> halves(const std::vector<double>& beats) {
+  std::vector<double> out;
+  for (size_t k = 0; k + 1 < beats.size(); ++k)
+    out.insert(out.end(), {beats[k], (beats[k] + beats[k + 1]) / 2});
+  if (!beats.empty()) out.push_back(beats.back());
+  return out;
+}
+
 double unevenness(const std::vector<double>& beats, size_t span) {
   std::vector<double> change;
   for (size_t k = span; k + span < beats.size(); ++k)

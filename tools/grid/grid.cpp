@@ -199,22 +199,6 @@ std::vector<std::pair<double, double>> pieceSpans(const std::vector<PlayedNote>&
   return spans;
 }
 
-// Each beat and the point halfway to the next.
-std::vector<double> halves(const std::vector<double>& beats) {
-  std::vector<double> out;
-  for (size_t k = 0; k + 1 < beats.size(); ++k)
-    out.insert(out.end(), {beats[k], (beats[k] + beats[k + 1]) / 2});
-  if (!beats.empty()) out.push_back(beats.back());
-  return out;
-}
-
-double medianPeriod(const std::vector<double>& beats) {
-  std::vector<double> periods;
-  for (size_t k = 0; k + 1 < beats.size(); ++k)
-    periods.push_back(beats[k + 1] - beats[k]);
-  return grid::median(periods);
-}
-
 // The beats of a piece: the pulse induced from its onsets, the beats tracked free, and tracked
 // again held to the player's time where they flow evenly; then at the level a listener counts.
 // The clock the player kept by those beats, if any, joins `clocks`.
@@ -231,7 +215,7 @@ std::vector<double> playedBeats(const std::vector<grid::Onset>& onsets,
     beats = grid::surfaceLevel(onsets, grid::trackBeats(onsets, pulse, following), sorted);
   beats = grid::stepLevel(onsets, grid::streamLevel(onsets, beats, sorted), sorted);
   if (grid::kitHalves(beats, sorted)) {
-    beats = halves(beats);
+    beats = grid::halves(beats);
   } else if (grid::oddHalves(onsets, beats, sorted)) {
     // Bars of five or seven halves: the halves are tracked as the beat, as the beats found bend
     // toward the accents between them where a bar starts on a half (the last chord of a riff in
@@ -241,8 +225,8 @@ std::vector<double> playedBeats(const std::vector<grid::Onset>& onsets,
     for (double& period : half.periods)
       period /= 2;
     std::vector<double> tracked = grid::trackBeats(onsets, half, following);
-    std::vector<double> split = halves(beats);
-    if (std::abs(std::log(medianPeriod(tracked) / medianPeriod(split))) < 0.1)
+    std::vector<double> split = grid::halves(beats);
+    if (std::abs(std::log(grid::medianPeriod(tracked) / grid::medianPeriod(split))) < 0.1)
       beats = std::move(tracked);
     else
       beats = std::move(split);

@@ -76,6 +76,12 @@ std::vector<double> trackBeats(const std::vector<Onset>& onsets, const Pulse& pu
 // even out and measure the tempo itself.
 double unevenness(const std::vector<double>& beats, size_t span = 1);
 
+// The median interval between the beats; 0 for fewer than two.
+double medianPeriod(const std::vector<double>& beats);
+
+// Each beat and the point halfway to the next.
+std::vector<double> halves(const std::vector<double>& beats);
+
 // The trackers' time step, seconds; well inside the 70 ms a listener allows.
 constexpr double FRAME = 0.010;
 

@@ -596,12 +596,8 @@ Meter findMeter(const std::vector<PlayedNote>& sorted, const std::vector<Onset>&
   } else {
     meter.numerator = bestBar;
     meter.denominator = 4;
-    if (bestBar == 5 || bestBar == 7) {
-      std::vector<double> periods;
-      for (size_t k = 0; k + 1 < beats.size(); ++k)
-        periods.push_back(beats[k + 1] - beats[k]);
-      if (median(periods) < FASTEST_QUARTER) meter.denominator = 8;
-    }
+    if ((bestBar == 5 || bestBar == 7) && medianPeriod(beats) < FASTEST_QUARTER)
+      meter.denominator = 8;
   }
   return meter;
 }
@@ -614,12 +610,9 @@ bool oddHalves(const std::vector<Onset>& onsets, const std::vector<double>& beat
                const std::vector<PlayedNote>& sorted) {
   if (beats.size() < 2 || unevenness(beats) > ODD_EVEN || dividesInThree(onsets, beats))
     return false;
-  std::vector<double> halves;
-  for (size_t k = 0; k + 1 < beats.size(); ++k)
-    halves.insert(halves.end(), {beats[k], (beats[k] + beats[k + 1]) / 2});
-  halves.push_back(beats.back());
-  const std::vector<double> accent = beatAccents(sorted, onsets, halves);
-  const std::vector<Rhythm> rhythm = rhythms(onsets, halves);
+  const std::vector<double> split = halves(beats);
+  const std::vector<double> accent = beatAccents(sorted, onsets, split);
+  const std::vector<Rhythm> rhythm = rhythms(onsets, split);
   for (size_t odd : {size_t(5), size_t(7)})
     if (oddBars(accent, rhythm, odd, {odd})) return true;
   return false;
@@ -631,11 +624,8 @@ bool oddHalves(const std::vector<Onset>& onsets, const std::vector<double>& beat
 // at 170, counted from its snare). At the drummer's tempo the backbeat falls on every other beat,
 // and it comes no faster than FASTEST_BACKBEAT.
 bool kitHalves(const std::vector<double>& beats, const std::vector<PlayedNote>& sorted) {
-  if (beats.size() < 8 || !playedOnKit(sorted)) return false;
-  std::vector<double> periods;
-  for (size_t k = 0; k + 1 < beats.size(); ++k)
-    periods.push_back(beats[k + 1] - beats[k]);
-  if (median(periods) < 2 * FASTEST_BACKBEAT) return false;
+  if (beats.size() < 8 || !playedOnKit(sorted) || medianPeriod(beats) < 2 * FASTEST_BACKBEAT)
+    return false;
   size_t played = 0, s = 0;
   size_t kicks[2] = {0, 0}, backs[2] = {0, 0}; // beats struck there: at the beat, halfway
   for (size_t k = 0; k + 1 < beats.size(); ++k) {

@@ -125,10 +125,7 @@ std::vector<double> stepLevel(const std::vector<Onset>& onsets, const std::vecto
   double step = 0, origin = 0, steps = 0;
   long per = 0;
   if (stepGrid(onsets, step, origin)) {
-    std::vector<double> gaps;
-    for (size_t k = 0; k + 1 < beats.size(); ++k)
-      gaps.push_back(beats[k + 1] - beats[k]);
-    steps = median(gaps) / step;
+    steps = medianPeriod(beats) / step;
     const long whole = std::lround(steps);
     const bool binary = whole > 0 && (whole & (whole - 1)) == 0;
     if (binary && std::abs(steps - double(whole)) <= WHOLE_STEPS) return beats;
