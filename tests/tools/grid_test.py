@@ -150,6 +150,9 @@ class Grid(unittest.TestCase):
         # A known tempo and meter: the waltz at 90 stays at 90 in 3/4; --plain is today's file.
         said = self.convert("waltz_3-4_90", "--tempo", "90", "--meter", "3/4")
         self.assertIn("90 BPM, 3/4", said)
+        # The riff in seven eighths, its meter given as the grid writes it.
+        said = self.convert("riff_7-8_270", "--meter", "7/8")
+        self.assertIn("270 BPM, 7/8", said)
         said = self.convert("waltz_3-4_90", "--plain")
         _, _, meter = beats_and_bars(os.path.join(ARGS.work, "waltz_3-4_90.mid"))
         self.assertEqual((4, 4), meter)

@@ -226,7 +226,7 @@ class Tools(unittest.TestCase):
              "a.quorb holds 1 take;"),
             (ARGS.quorb, ["tomidi", "a.quorb", "none/bad.mid"], 1, "cannot write none/bad.mid"),
             *[(ARGS.quorb, ["tomidi", "a.quorb", "bad.mid", "--meter", meter], 2,
-               f"--meter {meter}: give a meter as N/4") for meter in ("2/2", "5/8", "13/4", "4/4/4")],
+               f"--meter {meter}: give a meter as N/4") for meter in ("2/2", "11/8", "13/4", "4/4/4")],
             (ARGS.quorb, ["view", "a.quorb", "bad.html"], 0, "ticks per second assumed"),
             (ARGS.quorb, ["view", "a.quorb", "a.quorb"], 2, "is the recording being drawn"),
             (ARGS.quorb, ["view", "a.quorb", "phrase.mid"], 2, "is not a picture page"),

@@ -21,8 +21,8 @@ Settings parseSettings(const OptionTexts& texts) {
   grid.bpm = settings.midi.bpm;
   if (texts.tempo) grid.find.knownBpm = parseNumber("--tempo", *texts.tempo, 20, 400, "96");
   if (texts.meter) {
-    // One answer for every meter the grid cannot count, whatever is wrong with it (2/2, 5/8,
-    // 13/4, 4/4/4), so that a musician reads which ones it can.
+    // One answer for every meter the grid cannot count, whatever is wrong with it (2/2, 11/8,
+    // 13/4, 4/4/4), so that a musician reads which ones it can: the meters it writes itself.
     const std::string& text = *texts.meter;
     const size_t slash = text.find('/');
     auto whole = [](const std::string& digits) {
@@ -33,12 +33,14 @@ Settings parseSettings(const OptionTexts& texts) {
     };
     const int numerator = slash == std::string::npos ? 0 : whole(text.substr(0, slash));
     const int denominator = slash == std::string::npos ? 0 : whole(text.substr(slash + 1));
-    const bool known = numerator >= 1 && numerator <= 12 &&
-                       (denominator == 4 || (denominator == 8 && numerator % 3 == 0));
+    const bool known =
+        numerator >= 1 && numerator <= 12 &&
+        (denominator == 4 ||
+         (denominator == 8 && (numerator % 3 == 0 || numerator == 5 || numerator == 7)));
     if (!known)
       throw UsageError("--meter " + text +
-                       ": give a meter as N/4 (N from 1 to 12) or as 6/8, "
-                       "9/8 or 12/8, e.g. --meter 3/4");
+                       ": give a meter as N/4 (N from 1 to 12) or as 5/8, 6/8, "
+                       "7/8, 9/8 or 12/8, e.g. --meter 3/4");
     grid.find.numerator = numerator;
     grid.find.denominator = denominator;
   }
