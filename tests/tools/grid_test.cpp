@@ -131,14 +131,14 @@ INSTANTIATE_TEST_SUITE_P(
                       // would leave a pulse to follow.
                       Pieces{"march 4/4 100", "waltz 3/4 150", 1800, "4/4 then 3/4"}));
 
-// Drums and machines are counted at the beat a drummer counts, at every tempo their range names:
-// a hi-hat's eighths neither double the beat (the halves are a stream) nor become it (every other
+// Drums and machines are counted at the beat a drummer counts, at every tempo their range names: a
+// hi-hat's eighths neither double the beat (the halves are a stream) nor become it (every other
 // beat a stream), kick and snare are not one beat at half the tempo, and a sequencer's steps are
 // counted in fours, not threes. A vamp in five and a riff in seven are counted in bars of five and
 // seven, where recurrence at threes, twos and fours alone scattered their bar lines, and in their
-// own beats, not in half as many (a riff in seven eighths at 135 a quarter too). One chord held on
-// an arpeggiator, the machine's or played by hand, is counted in fours by its figure, and in bars
-// of four from its first note.
+// own beats, not in half as many (a riff in seven eighths at 135 a quarter too), nor in half bars
+// (five eighths at 150 a quarter). One chord held on an arpeggiator, the machine's or played by
+// hand, is counted in fours by its figure, and in bars of four from its first note.
 struct Level {
   const char* kind;
   double from, to;       // BPM, every 15 between
@@ -174,7 +174,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, CountedLevel,
                                            Level{"arpeggiator 4/4 96", 75, 165},
                                            Level{"held arpeggio 4/4 90", 75, 165, true},
                                            Level{"held arpeggio 4/4 90", 75, 150, true, 1},
-                                           Level{"vamp 5/4 132", 60, 225, true},
+                                           Level{"vamp 5/4 132", 60, 300, true},
                                            Level{"vamp 7/4 100", 60, 270, true}));
 
 // A player at one tempo: eight bars of a march, `offBeatBars` of chords on the off-beats alone,

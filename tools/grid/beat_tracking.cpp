@@ -56,6 +56,13 @@ constexpr double STREAM_SHARE = 0.75;
 // Beats that alternate so, a stream of one key and the keys of the beat, are merged in twos
 // where the pairs are at most this long (seconds).
 constexpr double MERGE_SLOWEST = 1.0;
+// Beats that are half a bar of five or seven eighths: nearly every onset (ODD_SHARE) on a grid
+// of tenths (fourteenths) of two beats, while fewer than PLAIN_SHARE lie on one of eighths,
+// twelfths or sixteenths of them, where any take in two, three or four has its notes; and the
+// beats even (their intervals changing by a median of at most ODD_EVEN, a log ratio).
+constexpr double ODD_SHARE = 0.95;
+constexpr double PLAIN_SHARE = 0.7;
+constexpr double PARTS_EVEN = 0.1;
 
 } // namespace
 
@@ -598,6 +605,47 @@ std::vector<double> fixedBeats(const std::vector<Onset>& onsets, double period) 
   for (double k = 0; start + k * period <= onsets.back().time + period / 2; ++k)
     beats.push_back(start + k * period);
   return beats;
+}
+
+namespace {
+
+// The share of the onsets from beat `phase` on lying on a grid of `parts` equal steps over each
+// two beats, within a fifth of a step (at most 35 ms).
+double onParts(const std::vector<Onset>& onsets, const std::vector<double>& beats, size_t parts,
+               size_t phase) {
+  double on = 0, all = 0;
+  size_t o = 0;
+  for (size_t k = phase; k + 2 < beats.size(); k += 2) {
+    const double step = (beats[k + 2] - beats[k]) / double(parts);
+    while (o < onsets.size() && onsets[o].time < beats[k])
+      ++o;
+    for (; o < onsets.size() && onsets[o].time < beats[k + 2]; ++o) {
+      const double x = (onsets[o].time - beats[k]) / step;
+      all += 1;
+      on += std::abs(x - std::round(x)) * step <= std::min(0.035, 0.2 * step);
+    }
+  }
+  return all > 0 ? on / all : 0;
+}
+
+} // namespace
+
+size_t eighthsInTwoBeats(const std::vector<Onset>& onsets, const std::vector<double>& beats,
+                         size_t& phase) {
+  if (beats.size() < 16 || unevenness(beats) > PARTS_EVEN) return 0;
+  double plain = 0;
+  for (size_t parts : {8, 12, 16})
+    plain = std::max({plain, onParts(onsets, beats, parts, 0), onParts(onsets, beats, parts, 1)});
+  if (plain >= PLAIN_SHARE) return 0;
+  for (size_t eighths : {5, 7}) {
+    if (std::max(onParts(onsets, beats, 2 * eighths, 0), onParts(onsets, beats, 2 * eighths, 1)) <
+        ODD_SHARE)
+      continue;
+    // The bar starts where the eighths hold more of the onsets than the sixteenths between.
+    phase = onParts(onsets, beats, eighths, 0) >= onParts(onsets, beats, eighths, 1) ? 0 : 1;
+    return eighths;
+  }
+  return 0;
 }
 
 } // namespace quorb::grid
