@@ -321,6 +321,19 @@ INSTANTIATE_TEST_SUITE_P(
                       Clock{"barcarolle 6/8 100", false}, Clock{"chorale 3/4 72", false},
                       Clock{"toccata 4/4 176", false}));
 
+// A riff in seven eighths played to the host's clock, its tempo given in quarters as the host
+// shows it: the clock's halves are the beat, in bars of 7/8.
+TEST(KnownQuarters, CountSevenEighthsInTheClocksHalves) {
+  const takes::TakeKind& kind = kindNamed("riff 7/8 270");
+  const takes::Take take = takes::makeTake(kind, 3);
+  const Grid grid = findGrid(take.notes, {kind.bpmFrom / 2});
+  for (size_t k = 1; k < grid.beats.size(); ++k)
+    EXPECT_NEAR(grid.beats[k] - grid.beats[k - 1], 60 / kind.bpmFrom, 1e-9);
+  EXPECT_EQ(7, grid.numerator);
+  EXPECT_EQ(8, grid.denominator);
+  EXPECT_GE(takes::fMeasure(takes::barLines(grid), take.downbeats), 0.90);
+}
+
 TEST(GivenMeter, IsKeptAndOthersRefused) {
   const takes::Take take = takes::makeTake(kindNamed("barcarolle 6/8 100"), 4);
   const Grid grid = findGrid(take.notes, {0, 6, 8});

@@ -434,6 +434,9 @@ Grid findGrid(std::vector<PlayedNote> notes, const GridOptions& options) {
     pulse.periods = {60 / options.knownBpm};
     pulse.strength = 1.35; // an even clock: as sure of the pulse as a clearly periodic take
     beats = grid::fixedBeats(onsets, pulse.periods[0]);
+    // Bars of five or seven eighths played to a clock of quarters (a riff in 7/8 to the host's
+    // 135): the clock's halves are the beat, the tempo still the one given.
+    if (grid::oddHalves(onsets, beats, sorted)) beats = grid::halves(beats);
     for (const auto& [start, stop] : spans) {
       const size_t from =
           size_t(std::lower_bound(beats.begin(), beats.end(), start) - beats.begin());
