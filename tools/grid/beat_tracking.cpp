@@ -59,7 +59,7 @@ constexpr double MERGE_SLOWEST = 1.0;
 // Beats that are half a bar of five or seven eighths: nearly every onset (ODD_SHARE) on a grid
 // of tenths (fourteenths) of two beats, while fewer than PLAIN_SHARE lie on one of eighths,
 // twelfths or sixteenths of them, where any take in two, three or four has its notes; and the
-// beats even (their intervals changing by a median of at most ODD_EVEN, a log ratio).
+// beats even (their intervals changing by a median of at most PARTS_EVEN, a log ratio).
 constexpr double ODD_SHARE = 0.95;
 constexpr double PLAIN_SHARE = 0.7;
 constexpr double PARTS_EVEN = 0.1;
@@ -630,22 +630,32 @@ double onParts(const std::vector<Onset>& onsets, const std::vector<double>& beat
 
 } // namespace
 
-size_t eighthsInTwoBeats(const std::vector<Onset>& onsets, const std::vector<double>& beats,
-                         size_t& phase) {
-  if (beats.size() < 16 || unevenness(beats) > PARTS_EVEN) return 0;
+std::vector<double> halfBarLevel(const std::vector<Onset>& onsets,
+                                 const std::vector<double>& beats) {
+  if (beats.size() < 16 || unevenness(beats) > PARTS_EVEN) return beats;
   double plain = 0;
   for (size_t parts : {8, 12, 16})
     plain = std::max({plain, onParts(onsets, beats, parts, 0), onParts(onsets, beats, parts, 1)});
-  if (plain >= PLAIN_SHARE) return 0;
+  if (plain >= PLAIN_SHARE) return beats;
   for (size_t eighths : {5, 7}) {
     if (std::max(onParts(onsets, beats, 2 * eighths, 0), onParts(onsets, beats, 2 * eighths, 1)) <
         ODD_SHARE)
       continue;
-    // The bar starts where the eighths hold more of the onsets than the sixteenths between.
-    phase = onParts(onsets, beats, eighths, 0) >= onParts(onsets, beats, eighths, 1) ? 0 : 1;
-    return eighths;
+    // The bar starts where the eighths hold more of the onsets than the sixteenths between. Each
+    // two beats from there are divided evenly, and the eighths go on at the same pace before.
+    const size_t phase =
+        onParts(onsets, beats, eighths, 0) >= onParts(onsets, beats, eighths, 1) ? 0 : 1;
+    std::vector<double> split;
+    for (size_t k = phase; k + 2 < beats.size(); k += 2)
+      for (size_t part = 0; part < eighths; ++part)
+        split.push_back(beats[k] + (beats[k + 2] - beats[k]) * double(part) / double(eighths));
+    split.push_back(beats[phase + 2 * ((beats.size() - 1 - phase) / 2)]);
+    const double first = split[1] - split[0];
+    while (split.front() - first >= beats.front() - 1e-9)
+      split.insert(split.begin(), split.front() - first);
+    return split;
   }
-  return 0;
+  return beats;
 }
 
 } // namespace quorb::grid

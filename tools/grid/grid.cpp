@@ -216,21 +216,11 @@ std::vector<double> playedBeats(const std::vector<grid::Onset>& onsets,
   if (following == grid::Following::Steady)
     beats = grid::surfaceLevel(onsets, grid::trackBeats(onsets, pulse, following), sorted);
   beats = grid::stepLevel(onsets, grid::streamLevel(onsets, beats, sorted), sorted);
-  size_t phase = 0;
   if (grid::kitHalves(beats, sorted)) {
     beats = grid::halves(beats);
-  } else if (const size_t eighths = grid::eighthsInTwoBeats(onsets, beats, phase); eighths > 0) {
-    // Half bars of five or seven eighths: their eighths are the beat, each two beats divided
-    // evenly from the first of a bar, and on at the same pace before it.
-    std::vector<double> split;
-    for (size_t k = phase; k + 2 < beats.size(); k += 2)
-      for (size_t part = 0; part < eighths; ++part)
-        split.push_back(beats[k] + (beats[k + 2] - beats[k]) * double(part) / double(eighths));
-    split.push_back(beats[phase + 2 * ((beats.size() - 1 - phase) / 2)]);
-    const double first = split[1] - split[0];
-    while (split.front() - first >= beats.front() - 1e-9)
-      split.insert(split.begin(), split.front() - first);
-    beats = std::move(split);
+  } else if (std::vector<double> eighths = grid::halfBarLevel(onsets, beats);
+             eighths.size() != beats.size()) {
+    beats = std::move(eighths);
   } else if (grid::oddHalves(onsets, beats, sorted)) {
     // Bars of five or seven halves: the halves are tracked as the beat, as the beats found bend
     // toward the accents between them where a bar starts on a half (the last chord of a riff in

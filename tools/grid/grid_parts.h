@@ -163,10 +163,10 @@ bool oddHalves(const std::vector<Onset>& onsets, const std::vector<double>& beat
                const std::vector<PlayedNote>& sorted);
 bool kitHalves(const std::vector<double>& beats, const std::vector<PlayedNote>& sorted);
 
-// 5 or 7 where the beats are half bars of five or seven eighths (a fast riff in 5/8 counted in
-// two, each beat two and a half eighths), `phase` then the first beat (0 or 1) of a bar; else 0.
-size_t eighthsInTwoBeats(const std::vector<Onset>& onsets, const std::vector<double>& beats,
-                         size_t& phase);
+// The beats, or their eighths where they are half bars of five or seven eighths (a fast riff in
+// 5/8 counted in two, each beat two and a half eighths).
+std::vector<double> halfBarLevel(const std::vector<Onset>& onsets,
+                                 const std::vector<double>& beats);
 
 struct Meter {
   int numerator = 4;
