@@ -285,6 +285,49 @@ TEST(FourOnTheFloor, BeatsAndBarLinesAreOnTheKick) {
     }
 }
 
+// A kit's kick and backbeat alternating at the halves of the beats are a rock beat counted at half
+// its tempo, while that backbeat comes no faster than 200 BPM; faster, they are a polka's oom-pah
+// at its own tempo.
+struct Groove {
+  const char* what;
+  double bpm;
+  bool snareOnHalves; // the snare between every two kicks, else on every other beat
+};
+
+TEST(KitGroove, IsCountedAtTheDrummersTempo) {
+  for (const Groove& g : {Groove{"rock beat", 85, false}, Groove{"rock beat", 170, false},
+                          Groove{"rock beat", 180, false}, Groove{"polka on a kit", 110, true},
+                          Groove{"polka on a kit", 130, true}}) {
+    const double beat = 60 / g.bpm;
+    std::vector<PlayedNote> notes;
+    std::vector<double> beats;
+    for (int k = 0; k < 64; ++k) {
+      const double t = 1 + k * beat, half = t + beat / 2;
+      beats.push_back(t);
+      for (double at : {t, half})
+        notes.push_back({at, at + 0.05, 42, 80});
+      if (g.snareOnHalves || k % 2 == 0) notes.push_back({t, t + 0.1, 36, 100});
+      if (g.snareOnHalves) notes.push_back({half, half + 0.1, 38, 100});
+      if (!g.snareOnHalves && k % 2 == 1) notes.push_back({t, t + 0.1, 38, 100});
+    }
+    EXPECT_LE(takes::tempoError(findGrid(notes).beats, beats), 0.02) << g.what << " at " << g.bpm;
+  }
+}
+
+// The halves and the eighths of half bars are the beat only where bars of five or seven are
+// played: no steady take in two, three or four, where the prior counts half notes or not, gets
+// bars of five or seven.
+TEST(OddBars, OnlyWhereFiveOrSevenArePlayed) {
+  for (takes::TakeKind kind : takes::kinds()) {
+    if (kind.texture == takes::Texture::Vamp || kind.bpmFrom != kind.bpmTo) continue;
+    for (double bpm : {120.0, 180.0}) {
+      kind.bpmFrom = kind.bpmTo = bpm;
+      const Grid grid = findGrid(takes::makeTake(kind, 1).notes);
+      EXPECT_TRUE(grid.numerator != 5 && grid.numerator != 7) << kind.name << " at " << bpm;
+    }
+  }
+}
+
 // A player who followed the host's clock gives its tempo: the beats are the clock's, and the
 // phase, the meter (unless given too) and the bar lines are still found.
 struct Clock {
