@@ -6,6 +6,7 @@ mido reads the MIDI file's beats and bar lines back through its tempo map and ti
     grid_test.py --quorb Q --maker M [--emulator 'CMD|ARG'] --work DIR
 """
 import glob
+import mido
 import os
 import re
 import struct
@@ -147,12 +148,22 @@ class Grid(unittest.TestCase):
                     self.assertAlmostEqual(LEFT + t * scale, x, delta=0.3)
 
     def test_what_the_musician_knows_is_kept(self):
-        # A known tempo and meter: the waltz at 90 stays at 90 in 3/4; --plain is today's file.
-        said = self.convert("waltz_3-4_90", "--tempo", "90", "--meter", "3/4")
-        self.assertIn("90 BPM, 3/4", said)
-        # The riff in seven eighths, its meter given as the grid writes it.
-        said = self.convert("riff_7-8_270", "--meter", "7/8")
-        self.assertIn("270 BPM, 7/8", said)
+        # A known tempo and meter, in BPM as the host and a DAW count them, quarters: the line
+        # says the file's tempo so, and the counted beat's where it is another note.
+        for name, options, line, meter in (
+                ("waltz_3-4_90", ["--tempo", "90", "--meter", "3/4"], "90 BPM, 3/4", (3, 4)),
+                ("riff_7-8_270", ["--meter", "7/8"], "135 BPM (270 eighths), 7/8", (7, 8)),
+                ("barcarolle_6-8_100", [], "150 BPM (100 dotted quarters), 6/8", (6, 8))):
+            with self.subTest(take=name, options=options):
+                said = self.convert(name, *options)
+                self.assertIn(line, said)
+                _, _, found = beats_and_bars(os.path.join(ARGS.work, name + ".mid"))
+                self.assertEqual(meter, found)
+                tempos = [m.tempo for m in mido.MidiFile(os.path.join(ARGS.work, name + ".mid"))
+                          .tracks[0] if m.type == "set_tempo"]
+                self.assertAlmostEqual(int(line.split()[0]), mido.tempo2bpm(median(tempos)),
+                                       delta=1)
+        # --plain is today's file.
         said = self.convert("waltz_3-4_90", "--plain")
         _, _, meter = beats_and_bars(os.path.join(ARGS.work, "waltz_3-4_90.mid"))
         self.assertEqual((4, 4), meter)

@@ -397,6 +397,10 @@ int beatsPerBar(int numerator, int denominator) {
   return denominator == 8 && numerator % 3 == 0 ? numerator / 3 : numerator;
 }
 
+double quartersPerBeat(int numerator, int denominator) {
+  return 4.0 / denominator * (numerator / beatsPerBar(numerator, denominator));
+}
+
 Grid findGrid(std::vector<PlayedNote> notes, const GridOptions& options) {
   if (options.numerator < 0 ||
       (options.numerator > 0 && options.denominator != 4 && options.denominator != 8))

@@ -20,7 +20,8 @@ struct PlayedNote {
 };
 
 // Meters are time signatures as written: 3/4 is 3 and 4, 6/8 is 6 and 8. The counted beat is the
-// quarter in x/4 and a dotted quarter in 6/8, 9/8 and 12/8 (beatsPerBar), as a listener taps.
+// quarter in x/4, a dotted quarter in 6/8, 9/8 and 12/8 and an eighth in 5/8 and 7/8
+// (beatsPerBar), as a listener taps.
 struct GridOptions {
   double knownBpm = 0; // > 0: the player followed a fixed clock at this many counted beats a
                        // minute; only the phase and the bars are found
@@ -53,6 +54,10 @@ struct Grid {
 
 // Counted beats in a bar: numerator / 3 for 6/8, 9/8 and 12/8, else the numerator.
 int beatsPerBar(int numerator, int denominator);
+
+// Quarter notes in a counted beat: 1.5 in 6/8, 9/8 and 12/8, 0.5 in 5/8 and 7/8, else 4 over the
+// denominator. A MIDI file's tempo, a DAW's BPM and the host's clock count quarters.
+double quartersPerBeat(int numerator, int denominator);
 
 // Never throws for any notes (unsorted, overlapping, empty); throws std::invalid_argument for a
 // meter it cannot count (a denominator other than 4 or 8 with a numerator given). Takes the

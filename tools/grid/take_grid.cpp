@@ -79,20 +79,29 @@ GridSummary summarize(const Grid& grid, bool plain, double endSeconds) {
 
 std::string describe(const GridSummary& summary, bool plain) {
   char text[160];
-  const long low = std::lround(summary.bpmLow), high = std::lround(summary.bpmHigh);
   if (!summary.found) {
-    std::snprintf(text, sizeof text, "a constant %ld BPM in 4/4 (%s)", high,
+    std::snprintf(text, sizeof text, "a constant %ld BPM in 4/4 (%s)", std::lround(summary.bpmHigh),
                   plain ? "as asked" : "no steady pulse found");
     return text;
   }
-  // Steady within 4 %: one figure.
+  // BPM counts quarters, as the MIDI file, a DAW and the host's clock do; where the counted beat
+  // is another note (6/8's dotted quarter, 7/8's eighth), its own tempo follows. Steady within
+  // 4 %: one figure.
   const bool steady = summary.bpmHigh <= summary.bpmLow * 1.04;
-  char tempo[48];
-  if (steady)
-    std::snprintf(tempo, sizeof tempo, "%ld BPM",
-                  std::lround((summary.bpmLow + summary.bpmHigh) / 2));
-  else
-    std::snprintf(tempo, sizeof tempo, "%ld-%ld BPM", low, high);
+  const auto figures = [&](double scale) {
+    char text[32];
+    if (steady)
+      std::snprintf(text, sizeof text, "%ld",
+                    std::lround((summary.bpmLow + summary.bpmHigh) / 2 * scale));
+    else
+      std::snprintf(text, sizeof text, "%ld-%ld", std::lround(summary.bpmLow * scale),
+                    std::lround(summary.bpmHigh * scale));
+    return std::string(text);
+  };
+  const double quarters = quartersPerBeat(summary.numerator, summary.denominator);
+  std::string tempo = figures(quarters) + " BPM";
+  if (quarters != 1)
+    tempo += " (" + figures(1) + (quarters > 1 ? " dotted quarters)" : " eighths)");
   // Each piece's meter in turn, once where the next piece keeps it.
   std::vector<std::pair<int, int>> meters = summary.pieces;
   if (meters.empty()) meters = {{summary.numerator, summary.denominator}};

@@ -16,11 +16,6 @@ namespace {
 
 constexpr int64_t MAX_TEMPO = 0xFFFFFF;
 
-// Quarter notes in a counted beat.
-double quartersPerBeat(int numerator, int denominator) {
-  return 4.0 / denominator * (numerator / beatsPerBar(numerator, denominator));
-}
-
 } // namespace
 
 TempoMap::TempoMap(const Grid& grid, uint16_t ppq) : ppq_(ppq) {
