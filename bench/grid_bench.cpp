@@ -195,18 +195,13 @@ std::vector<double> withFaults(const std::vector<double>& beats) {
   return out;
 }
 
-// Adds one file to `into`; the annotated bar length is the most common count of beats between
-// downbeats, and 6/8, 9/8 and 12/8 count dotted quarters.
-void meterAlone(const std::vector<PlayedNote>& notes, const std::vector<double>& annotated,
-                bool faulty, const std::vector<bool>& isDownbeat, const std::string& meter,
-                std::initializer_list<MeterAlone*> into, const char* name, bool verbose) {
+// The annotated bar length: the most common count of beats between downbeats.
+int annotatedBar(const std::vector<bool>& isDownbeat) {
   std::map<int, int> lengths;
   int count = 0;
   bool started = false;
-  std::vector<double> downbeats;
-  for (size_t k = 0; k < annotated.size(); ++k) {
-    if (isDownbeat[k]) {
-      downbeats.push_back(annotated[k]);
+  for (bool downbeat : isDownbeat) {
+    if (downbeat) {
       if (started) ++lengths[count];
       started = true;
       count = 0;
@@ -216,10 +211,27 @@ void meterAlone(const std::vector<PlayedNote>& notes, const std::vector<double>&
   int length = 4, most = 0;
   for (const auto& [n, times] : lengths)
     if (times > most) most = times, length = n;
+  return length;
+}
+
+// Whether a time signature written "N/D" counts dotted quarters: 6/8, 9/8, 12/8.
+bool compoundMeter(const std::string& meter) {
   const size_t slash = meter.find('/');
-  const int numerator = slash == std::string::npos ? 0 : std::atoi(meter.c_str());
-  const int denominator = slash == std::string::npos ? 0 : std::atoi(meter.c_str() + slash + 1);
-  const bool compound = denominator == 8 && numerator % 3 == 0 && numerator > 3;
+  if (slash == std::string::npos) return false;
+  const int numerator = std::atoi(meter.c_str()),
+            denominator = std::atoi(meter.c_str() + slash + 1);
+  return denominator == 8 && numerator % 3 == 0 && numerator > 3;
+}
+
+// Adds one file to `into`; 6/8, 9/8 and 12/8 count dotted quarters.
+void meterAlone(const std::vector<PlayedNote>& notes, const std::vector<double>& annotated,
+                bool faulty, const std::vector<bool>& isDownbeat, const std::string& meter,
+                std::initializer_list<MeterAlone*> into, const char* name, bool verbose) {
+  std::vector<double> downbeats;
+  for (size_t k = 0; k < annotated.size(); ++k)
+    if (isDownbeat[k]) downbeats.push_back(annotated[k]);
+  const int length = annotatedBar(isDownbeat);
+  const bool compound = compoundMeter(meter);
 
   const std::vector<PlayedNote> sorted = grid::sortedNotes(notes);
   const std::vector<grid::Onset> onsets = grid::makeOnsets(sorted);
@@ -288,11 +300,14 @@ void playSteadily(std::vector<PlayedNote>& notes, std::vector<double>& beats,
 }
 
 // How the performances are played to the finder: as recorded; steadily (see playSteadily); or
-// steadily with the tempo given, as a player who followed the host's clock gives it (--tempo).
-enum class Played { AsRecorded, Steadily, ToAClock };
+// steadily with the tempo given, as a player who followed the host's clock gives it (--tempo):
+// in counted beats, or in quarters as the host and a DAW count them (only the pieces in 6/8, 9/8
+// and 12/8, whose counted beat, the dotted quarter, is one and a half of those).
+enum class Played { AsRecorded, Steadily, ToAClock, ToAClockOfQuarters };
 
 void gridDev(const std::string& folder, bool verbose, bool alone, bool faults, Played played) {
   const bool steady = played != Played::AsRecorded;
+  const bool clock = played == Played::ToAClock || played == Played::ToAClockOfQuarters;
   namespace fs = std::filesystem;
   if (!fs::is_directory(folder)) {
     std::printf("grid-dev not found: skipped (looked in %s)\n\n", folder.c_str());
@@ -309,6 +324,9 @@ void gridDev(const std::string& folder, bool verbose, bool alone, bool faults, P
   else if (played == Played::ToAClock)
     std::printf("grid-dev played steadily to a clock whose tempo is given (%zu files)\n",
                 files.size());
+  else if (played == Played::ToAClockOfQuarters)
+    std::printf("grid-dev in 6/8, 9/8 and 12/8 played steadily to a clock of quarters whose "
+                "tempo is given, as a host shows it\n");
   else
     std::printf("grid-dev, human piano performances (%zu files)\n", files.size());
   // Two halves by a fixed rule (odd and even place in name order): a change that helps only
@@ -344,11 +362,13 @@ void gridDev(const std::string& folder, bool verbose, bool alone, bool faults, P
                  {&allAlone, &halfAlone[(index - 1) % 2]}, name.c_str(), verbose);
       continue;
     }
+    if (played == Played::ToAClockOfQuarters && !compoundMeter(meter)) continue;
     std::vector<PlayedNote> notes = notesOf(midi.string());
     GridOptions options;
     if (steady) playSteadily(notes, beats, downbeats, uint32_t(index));
-    if (played == Played::ToAClock)
-      options.knownBpm = 60 * double(beats.size() - 1) / (beats.back() - beats.front());
+    if (clock)
+      options.knownBpm = 60 * double(beats.size() - 1) / (beats.back() - beats.front()) *
+                         (played == Played::ToAClockOfQuarters ? 1.5 : 1);
     const Grid grid = findGrid(notes, options);
     const double beatF = takes::fMeasure(grid.beats, beats);
     const double barF = takes::fMeasure(takes::barLines(grid), downbeats);
@@ -375,9 +395,10 @@ void gridDev(const std::string& folder, bool verbose, bool alone, bool faults, P
     return;
   }
   const std::pair<const char*, const Scores*> parts[] = {
-      {played == Played::ToAClock   ? "mean, grid-dev, its tempo given"
-       : played == Played::Steadily ? "mean, grid-dev played steadily"
-                                    : "mean, grid-dev (expressive)",
+      {played == Played::ToAClock             ? "mean, grid-dev, its tempo given"
+       : played == Played::ToAClockOfQuarters ? "mean, its tempo given in quarters"
+       : played == Played::Steadily           ? "mean, grid-dev played steadily"
+                                              : "mean, grid-dev (expressive)",
        &all},
       {"  half A (even places)", &half[0]},
       {"  half B (odd places)", &half[1]}};
@@ -433,6 +454,7 @@ int main(int argc, char** argv) {
     if (!alone) {
       gridDev(folder, verbose, false, false, Played::Steadily);
       gridDev(folder, verbose, false, false, Played::ToAClock);
+      gridDev(folder, verbose, false, false, Played::ToAClockOfQuarters);
     }
     oneHour();
   } catch (const std::exception& e) {

@@ -329,52 +329,64 @@ TEST(OddBars, OnlyWhereFiveOrSevenArePlayed) {
 }
 
 // A player who followed the host's clock gives its tempo: the beats are the clock's, and the
-// phase, the meter (unless given too) and the bar lines are still found.
+// phase, the meter (unless given too) and the bar lines are still found. The host counts
+// quarters: a 6/8 to its 150 is counted in dotted quarters at 100, a riff in 7/8 to its 135 in
+// eighths at 270. The grid is as sure of the pulse as the playing shows it.
 struct Clock {
   const char* kind;
   bool meterGiven;
+  bool inQuarters; // the tempo given as the host shows it, not in the counted beats
 };
 
 void PrintTo(const Clock& c, std::ostream* out) {
-  *out << c.kind << (c.meterGiven ? ", meter given" : "");
+  *out << c.kind << (c.meterGiven ? ", meter given" : "") << (c.inQuarters ? ", in quarters" : "");
 }
 
 class KnownTempo : public ::testing::TestWithParam<Clock> {};
 
 TEST_P(KnownTempo, BeatsAreEvenAndInPhase) {
   const takes::TakeKind& kind = kindNamed(GetParam().kind);
+  const double quarters =
+      GetParam().inQuarters ? quartersPerBeat(kind.numerator, kind.denominator) : 1;
   for (uint32_t seed = 3; seed <= 5; ++seed) {
     const takes::Take take = takes::makeTake(kind, seed);
-    const GridOptions options{kind.bpmFrom, GetParam().meterGiven ? kind.numerator : 0,
+    const GridOptions options{kind.bpmFrom * quarters, GetParam().meterGiven ? kind.numerator : 0,
                               GetParam().meterGiven ? kind.denominator : 0};
     const Grid grid = findGrid(take.notes, options);
     ASSERT_TRUE(grid.pulse);
     for (size_t k = 1; k < grid.beats.size(); ++k)
       EXPECT_NEAR(grid.beats[k] - grid.beats[k - 1], 60 / kind.bpmFrom, 1e-9);
     EXPECT_EQ(kind.numerator, grid.numerator) << "seed " << seed;
+    EXPECT_EQ(kind.denominator, grid.denominator) << "seed " << seed;
     EXPECT_GE(takes::fMeasure(grid.beats, take.beats), 0.97) << "seed " << seed;
     EXPECT_GE(takes::fMeasure(takes::barLines(grid), take.downbeats), 0.90) << "seed " << seed;
+    EXPECT_GE(grid.confidence, 0.4) << "seed " << seed;
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, KnownTempo,
-    ::testing::Values(Clock{"march 4/4 100", true}, Clock{"march 4/4 60", false},
-                      Clock{"polka 2/4 120", false}, Clock{"waltz 3/4 150", false},
-                      Clock{"barcarolle 6/8 100", false}, Clock{"chorale 3/4 72", false},
-                      Clock{"toccata 4/4 176", false}));
+    ::testing::Values(Clock{"march 4/4 100", true, false}, Clock{"march 4/4 60", false, false},
+                      Clock{"polka 2/4 120", false, false}, Clock{"waltz 3/4 150", false, false},
+                      Clock{"barcarolle 6/8 100", false, false},
+                      Clock{"chorale 3/4 72", false, false}, Clock{"toccata 4/4 176", false, false},
+                      Clock{"barcarolle 6/8 100", false, true},
+                      Clock{"barcarolle 6/8 60", true, true}, Clock{"riff 7/8 270", false, true}));
 
-// A riff in seven eighths played to the host's clock, its tempo given in quarters as the host
-// shows it: the clock's halves are the beat, in bars of 7/8.
-TEST(KnownQuarters, CountSevenEighthsInTheClocksHalves) {
-  const takes::TakeKind& kind = kindNamed("riff 7/8 270");
-  const takes::Take take = takes::makeTake(kind, 3);
-  const Grid grid = findGrid(take.notes, {kind.bpmFrom / 2});
-  for (size_t k = 1; k < grid.beats.size(); ++k)
-    EXPECT_NEAR(grid.beats[k] - grid.beats[k - 1], 60 / kind.bpmFrom, 1e-9);
-  EXPECT_EQ(7, grid.numerator);
-  EXPECT_EQ(8, grid.denominator);
-  EXPECT_GE(takes::fMeasure(takes::barLines(grid), take.downbeats), 0.90);
+// A clock that is not the one played to gives a grid that says it is unsure.
+TEST(KnownTempo, AClockNotPlayedToIsUnsure) {
+  const Grid grid = findGrid(takes::makeTake(kindNamed("march 4/4 100"), 3).notes, {135});
+  EXPECT_LT(grid.confidence, 0.2);
+}
+
+// A clock's beats are laid over the whole take: one of a million beats a minute would hold
+// gigabytes, and one a billion minutes long sized its fit by an overflowing count.
+TEST(KnownTempo, OutsideOneToAThousandBpmIsRefused) {
+  const std::vector<PlayedNote> notes = takes::makeTake(kindNamed("march 4/4 100"), 3).notes;
+  for (double bpm : {1e-9, 0.5, 1001.0, 1e9, HUGE_VAL})
+    EXPECT_THROW(findGrid(notes, {bpm}), std::invalid_argument) << bpm;
+  EXPECT_NO_THROW(findGrid(notes, {1}));
+  EXPECT_NO_THROW(findGrid(notes, {1000}));
 }
 
 TEST(GivenMeter, IsKeptAndOthersRefused) {

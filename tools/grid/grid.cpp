@@ -405,6 +405,9 @@ Grid findGrid(std::vector<PlayedNote> notes, const GridOptions& options) {
   if (options.numerator < 0 ||
       (options.numerator > 0 && options.denominator != 4 && options.denominator != 8))
     throw std::invalid_argument("a meter is counted in quarters (x/4) or eighths (x/8)");
+  // A clock's beats are laid over the whole take, and its period sets the size of their fit.
+  if (options.knownBpm > 0 && !(options.knownBpm >= 1 && options.knownBpm <= 1000))
+    throw std::invalid_argument("a known tempo is 1 to 1000 BPM");
   const std::vector<PlayedNote> sorted = grid::sortedNotes(std::move(notes));
   double end = 0;
   for (const PlayedNote& n : sorted)
@@ -424,13 +427,26 @@ Grid findGrid(std::vector<PlayedNote> notes, const GridOptions& options) {
   std::vector<double> beats;
   std::vector<Piece> pieces;
   std::vector<std::vector<double>> clocks; // of the pieces whose player kept one
-  if (options.knownBpm > 0 && std::isfinite(options.knownBpm)) {
+  if (options.knownBpm > 0) {
     pulse.periods = {60 / options.knownBpm};
-    pulse.strength = 1.35; // an even clock: as sure of the pulse as a clearly periodic take
     beats = grid::fixedBeats(onsets, pulse.periods[0]);
-    // Bars of five or seven eighths played to a clock of quarters (a riff in 7/8 to the host's
-    // 135): the clock's halves are the beat, the tempo still the one given.
-    if (grid::oddHalves(onsets, beats, sorted)) beats = grid::halves(beats);
+    // A host and a DAW count quarters, while the counted beat of 7/8 is the eighth and that of
+    // 6/8 the dotted quarter: bars of five or seven eighths played to a clock of quarters (a
+    // riff in 7/8 to the host's 135) are counted in the clock's halves, and a 6/8 to the host's
+    // 150 in one and a half of its beats. The quarter's tempo is still the one given. A meter
+    // given in quarters keeps the clock's beat.
+    double counted = pulse.periods[0];
+    if (grid::oddHalves(onsets, beats, sorted)) {
+      beats = grid::halves(beats);
+      counted /= 2;
+    } else if ((options.numerator == 0 || compound(options.numerator, options.denominator)) &&
+               grid::dottedClock(onsets, counted)) {
+      counted *= 1.5;
+      beats = grid::fixedBeats(onsets, counted);
+    }
+    // As sure of the pulse as the playing shows it at the beat counted: a clock given wrongly
+    // leaves a grid that says it is unsure.
+    pulse.strength = grid::inducePulse(onsets, counted).strength;
     for (const auto& [start, stop] : spans) {
       const size_t from =
           size_t(std::lower_bound(beats.begin(), beats.end(), start) - beats.begin());

@@ -23,8 +23,9 @@ struct PlayedNote {
 // quarter in x/4, a dotted quarter in 6/8, 9/8 and 12/8 and an eighth in 5/8 and 7/8
 // (beatsPerBar), as a listener taps.
 struct GridOptions {
-  double knownBpm = 0; // > 0: the player followed a fixed clock at this many counted beats a
-                       // minute; only the phase and the bars are found
+  double knownBpm = 0; // > 0: the player followed a fixed clock at this many beats a minute; only
+                       // the phase and the bars are found. Its beat is the counted beat, or the
+                       // quarter (as the host counts) of a 6/8 or a 7/8
   int numerator = 0;   // 0: find the meter; else with denominator 4 or 8
   int denominator = 0;
 };
@@ -60,9 +61,9 @@ int beatsPerBar(int numerator, int denominator);
 double quartersPerBeat(int numerator, int denominator);
 
 // Never throws for any notes (unsorted, overlapping, empty); throws std::invalid_argument for a
-// meter it cannot count (a denominator other than 4 or 8 with a numerator given). Takes the
-// notes by value and sorts them in place: a caller done with them moves them in, and a long
-// take's notes are not held twice.
+// meter it cannot count (a denominator other than 4 or 8 with a numerator given) and for a known
+// tempo outside 1 to 1000 BPM (infinite included). Takes the notes by value and sorts them in
+// place: a caller done with them moves them in, and a long take's notes are not held twice.
 Grid findGrid(std::vector<PlayedNote> notes, const GridOptions& options = {});
 
 struct TempoChange {

@@ -56,8 +56,9 @@ struct Pulse {
 };
 
 // Tempo induction from the intervals between onsets, near and not only adjacent, window by
-// window, keeping one metrical level through the take.
-Pulse inducePulse(const std::vector<Onset>& onsets);
+// window, keeping one metrical level through the take. With `clock` > 0, the pulse of a clock of
+// that period: its strength is how far the intervals stand above chance there.
+Pulse inducePulse(const std::vector<Onset>& onsets, double clock = 0);
 
 // How the beat tracker follows the playing. `Expressive`: the path turns as the player shapes
 // the time, a beat may be held, and each beat moves onto the onset that most marks it within
@@ -162,6 +163,10 @@ std::vector<double> stepLevel(const std::vector<Onset>& onsets, const std::vecto
 bool oddHalves(const std::vector<Onset>& onsets, const std::vector<double>& beats,
                const std::vector<PlayedNote>& sorted);
 bool kitHalves(const std::vector<double>& beats, const std::vector<PlayedNote>& sorted);
+
+// Whether the beats of a clock `period` seconds apart are a piece's quarters counted in dotted
+// quarters: a 6/8 played to the host's clock, which counts quarters.
+bool dottedClock(const std::vector<Onset>& onsets, double period);
 
 // The beats, or their eighths where they are half bars of five or seven eighths (a fast riff in
 // 5/8 counted in two, each beat two and a half eighths).

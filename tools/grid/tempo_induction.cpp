@@ -50,7 +50,7 @@ double Pulse::at(double seconds) const {
   return periods[i] * std::pow(periods[i + 1] / periods[i], x - double(i));
 }
 
-Pulse inducePulse(const std::vector<Onset>& onsets) {
+Pulse inducePulse(const std::vector<Onset>& onsets, double clock) {
   const double origin = onsets.front().time;
   const size_t blocks = size_t((onsets.back().time - origin) / HOP) + 1;
   const size_t bins = size_t(LONGEST / BIN) + 1;
@@ -88,8 +88,9 @@ Pulse inducePulse(const std::vector<Onset>& onsets) {
     }
   };
   std::vector<double> period;
-  for (double p = FASTEST; p <= SLOWEST; p *= PERIOD_STEP)
+  for (double p = FASTEST; p <= SLOWEST && clock <= 0; p *= PERIOD_STEP)
     period.push_back(p);
+  if (clock > 0) period = {std::clamp(clock, BIN, LONGEST)}; // within the intervals gathered
   const size_t n = period.size();
   std::vector<double> prior(n);
   for (size_t i = 0; i < n; ++i)

@@ -17,7 +17,9 @@ void addSplit(CLI::App* command, OptionTexts& options, const std::string& help) 
 
 // How a take's time is written: the grid found in the playing, unless told otherwise.
 void addGrid(CLI::App* command, OptionTexts& options) {
-  command->add_option("--tempo", options.tempo, "the tempo played to, if known: bars still found")
+  command
+      ->add_option("--tempo", options.tempo,
+                   "the host's tempo played to, in quarters, if known: bars still found")
       ->type_name("BPM");
   command->add_option("--meter", options.meter, "the meter, if known: 2/4, 3/4, 4/4, 6/8...")
       ->type_name("N/D");
