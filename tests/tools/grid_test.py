@@ -84,11 +84,18 @@ class Grid(unittest.TestCase):
             self.assertLessEqual(abs(time / RATE - seconds), 0.001)
 
     def test_a_take_without_a_pulse_keeps_a_constant_tempo_and_says_so(self):
-        said = self.convert("few")
-        self.assertIn("a constant 120 BPM in 4/4 (no steady pulse found)", said)
-        beats, _, meter = beats_and_bars(os.path.join(ARGS.work, "few.mid"))
-        self.assertEqual((4, 4), meter)
-        self.assertTrue(all(abs(b - a - 0.5) < 1e-3 for a, b in zip(beats, beats[1:])))
+        # The tempo and meter the musician gave still hold (a quarter at 150 in 6/8: dotted
+        # quarters 0.6 s apart).
+        for options, line, meter, beat in (
+                ([], "a constant 120 BPM in 4/4", (4, 4), 0.5),
+                (["--meter", "3/4", "--tempo", "90"], "a constant 90 BPM in 3/4", (3, 4), 2 / 3),
+                (["--meter", "6/8", "--tempo", "150"], "a constant 150 BPM in 6/8", (6, 8), 0.6)):
+            with self.subTest(options=options):
+                said = self.convert("few", *options)
+                self.assertIn(line + " (no steady pulse found)", said)
+                beats, _, found = beats_and_bars(os.path.join(ARGS.work, "few.mid"))
+                self.assertEqual(meter, found)
+                self.assertTrue(all(abs(b - a - beat) < 1e-3 for a, b in zip(beats, beats[1:])))
 
     def test_a_take_stretched_over_thousands_of_hours_costs_the_memory_of_its_notes(self):
         # Clock words that wrap at every other record, as damage can leave them: 250 notes over

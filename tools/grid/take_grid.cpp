@@ -27,9 +27,12 @@ std::vector<PlayedNote> NoteCollector::finish(double end) {
 namespace {
 
 // A constant tempo in 4/4 from second 0: its first two beats (Grid::beats).
-Grid constantGrid(double bpm) {
+// `bpm` quarters a minute, in 4/4 or in `meter` where one is given.
+Grid constantGrid(double bpm, std::pair<int, int> meter = {4, 4}) {
   Grid grid;
-  grid.beats = {0, 60 / bpm};
+  grid.numerator = meter.first;
+  grid.denominator = meter.second;
+  grid.beats = {0, 60 / bpm * quartersPerBeat(meter.first, meter.second)};
   return grid;
 }
 
@@ -39,7 +42,12 @@ Grid takeGrid(std::vector<PlayedNote> notes, const GridSettings& settings) {
   if (settings.plain) return constantGrid(settings.bpm);
   Grid grid = findGrid(std::move(notes), settings.find);
   if (!grid.pulse) {
-    Grid constant = constantGrid(settings.find.knownBpm > 0 ? settings.find.knownBpm : 120);
+    // What the musician gave still holds where the playing shows no pulse.
+    const std::pair<int, int> meter =
+        settings.find.numerator > 0
+            ? std::pair<int, int>{settings.find.numerator, settings.find.denominator}
+            : std::pair<int, int>{4, 4};
+    Grid constant = constantGrid(settings.find.knownBpm > 0 ? settings.find.knownBpm : 120, meter);
     constant.pulse = false;
     return constant;
   }
@@ -79,8 +87,10 @@ GridSummary summarize(const Grid& grid, bool plain, double endSeconds) {
 
 std::string describe(const GridSummary& summary, bool plain) {
   char text[160];
+  const double quarters = quartersPerBeat(summary.numerator, summary.denominator);
   if (!summary.found) {
-    std::snprintf(text, sizeof text, "a constant %ld BPM in 4/4 (%s)", std::lround(summary.bpmHigh),
+    std::snprintf(text, sizeof text, "a constant %ld BPM in %d/%d (%s)",
+                  std::lround(summary.bpmHigh * quarters), summary.numerator, summary.denominator,
                   plain ? "as asked" : "no steady pulse found");
     return text;
   }
@@ -98,7 +108,6 @@ std::string describe(const GridSummary& summary, bool plain) {
                     std::lround(summary.bpmHigh * scale));
     return std::string(text);
   };
-  const double quarters = quartersPerBeat(summary.numerator, summary.denominator);
   std::string tempo = figures(quarters) + " BPM";
   if (quarters != 1)
     tempo += " (" + figures(1) + (quarters > 1 ? " dotted quarters)" : " eighths)");

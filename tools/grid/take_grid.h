@@ -36,8 +36,8 @@ private:
   uint32_t sounding_[16][128] = {}; // index in notes_ of the note sounding, where one does
 };
 
-// The grid of a take by the settings. With `plain`, or when the playing has no steady pulse,
-// a constant tempo: `settings.bpm`, or 120 where nothing was found.
+// The grid of a take by the settings. With `plain`, a constant `settings.bpm` in 4/4; where the
+// playing has no steady pulse, the known tempo (else 120) in the given meter (else 4/4).
 Grid takeGrid(std::vector<PlayedNote> notes, const GridSettings& settings);
 
 // What a musician is told of a take's grid: its tempo ("92 BPM", or "84-101 BPM" for a take that
