@@ -101,21 +101,6 @@ double distance(const Chroma& a, const Chroma& b) {
   return aa > 0 && bb > 0 ? 1 - ab / std::sqrt(aa * bb) : 0;
 }
 
-// Each feature divided by its mean, so that none outweighs the others by its units. A feature
-// absent but for rounding stays absent: the cosine distance of two chords of the same pitch
-// classes comes out at 1e-16 rather than 0, and divided by a mean of such residues one beat would
-// outweigh all the others of a take played on one key or one chord.
-void normalise(std::vector<double>& v) {
-  double sum = 0;
-  for (double x : v)
-    sum += x;
-  if (sum > 1e-9 * double(v.size()))
-    for (double& x : v)
-      x *= double(v.size()) / sum;
-  else
-    std::fill(v.begin(), v.end(), 0.0);
-}
-
 // How near a beat a note is still heard at it: a listener's tolerance, less for fast beats.
 double heardAt(double period) { return std::min(0.07, 0.2 * period); }
 
@@ -151,81 +136,134 @@ bool playedOnKit(const std::vector<PlayedNote>& sorted) {
 
 } // namespace
 
-// How strongly each beat sounds like the first of a bar.
+namespace {
+
+// What one beat holds of each feature of beatAccents, before the features are weighed against
+// their means.
+struct BeatFeatures {
+  double weight = 0, length = 0, backLength = 0, backbeats = 0, change = 0;
+};
+
+// Reads the beats in order, each from the notes and onsets around it: `next()` gives beat k's
+// features and sets low[k] to its lowest new note (128: none).
+class BeatReader {
+public:
+  BeatReader(const std::vector<PlayedNote>& sorted, const std::vector<Onset>& onsets,
+             const std::vector<double>& beats, bool kit, std::vector<uint8_t>& low)
+      : sorted_(sorted), onsets_(onsets), beats_(beats), kit_(kit), low_(low) {}
+
+  BeatFeatures next() {
+    const size_t n = beats_.size(), k = k_++;
+    BeatFeatures f;
+    const double period = k + 1 < n ? beats_[k + 1] - beats_[k] : beats_[k] - beats_[k - 1];
+    const double near = heardAt(period);
+    while (o_ < onsets_.size() && onsets_[o_].time < beats_[k] - near)
+      ++o_;
+    for (size_t i = o_; i < onsets_.size() && onsets_[i].time <= beats_[k] + near; ++i)
+      f.weight += onsets_[i].weight;
+    while (s_ < sorted_.size() && sorted_[s_].start < beats_[k] - near)
+      ++s_;
+    chroma_.fill(0);
+    int low = 128;
+    for (size_t i = s_; i < sorted_.size() && sorted_[i].start < beats_[k] + period - near; ++i) {
+      const PlayedNote& note = sorted_[i];
+      const double held = std::min(note.end - note.start, 2 * period);
+      chroma_[note.pitch % 12] += held * note.velocity;
+      if (note.start <= beats_[k] + near) {
+        const bool back = kit_ && backbeat(note.pitch);
+        (back ? f.backLength : f.length) += held / period * note.velocity / 127.0;
+        if (back) f.backbeats += note.velocity / 127.0;
+        low = std::min<int>(low, note.pitch);
+      }
+    }
+    low_[k] = uint8_t(low);
+    if (k > 0) f.change = distance(before_, chroma_);
+    before_ = chroma_;
+    return f;
+  }
+
+private:
+  const std::vector<PlayedNote>& sorted_;
+  const std::vector<Onset>& onsets_;
+  const std::vector<double>& beats_;
+  const bool kit_;
+  std::vector<uint8_t>& low_;
+  size_t k_ = 0, o_ = 0, s_ = 0;
+  Chroma chroma_{}, before_{}; // this beat's pitch classes and the last one's
+};
+
+// Low against the beats around it; a beat with no new note has no bass.
+double bassAt(const std::vector<uint8_t>& low, size_t k) {
+  if (low[k] == 128) return 0;
+  double sum = 0;
+  int count = 0;
+  for (size_t i = k >= 8 ? k - 8 : 0; i < std::min(low.size(), k + 9); ++i)
+    if (low[i] < 128) sum += low[i], ++count;
+  return std::max(0.0, sum / count - low[k] + 2);
+}
+
+// What a feature is multiplied by to divide it by its mean over the `n` beats, from its sum, so
+// that none outweighs the others by its units. A feature absent but for rounding stays absent:
+// the cosine distance of two chords of the same pitch classes comes out at 1e-16 rather than 0,
+// and divided by a mean of such residues one beat would outweigh all the others of a take played
+// on one key or one chord.
+double scale(double sum, size_t n) { return sum > 1e-9 * double(n) ? double(n) / sum : 0; }
+
+} // namespace
+
+// How strongly each beat sounds like the first of a bar. Each feature is weighed against its mean
+// over the take, so the beats are read twice, for the sums and then for the accents: a take of
+// hours holds a number per beat and a byte, not one per feature (a sparse one has more beats
+// than notes).
 std::vector<double> beatAccents(const std::vector<PlayedNote>& sorted,
                                 const std::vector<Onset>& onsets,
                                 const std::vector<double>& beats) {
   const size_t n = beats.size();
   if (n < 2) return std::vector<double>(n, 0.0); // no period to measure a beat by
-  std::vector<double> weight(n, 0), bass(n, 0), length(n, 0), change(n, 0), newBass(n, 0);
   // Four on the floor: on a drum kit, the kick on every beat and the snare or clap on every other
   // one. The backbeat, not the first beat, gets the most notes, so there it counts against a
   // first beat, and its notes add no length. Not where the kick leaves beats out: the kick, the
   // lowest note, marks the first beat already, and a backbeat counted as well would outweigh
   // what tells a bar of four from two (a kick after the second beat, not after the fourth).
   const bool kit = playedOnKit(sorted);
-  std::vector<double> backbeats(n, 0), backLength(n, 0);
+  std::vector<uint8_t> low(n, 128);
   size_t kicked = 0, struck = 0;
-  std::vector<int> low(n, 128);
-  Chroma chroma{}, before{}; // this beat's pitch classes and the last one's
-  size_t o = 0, s = 0;
+  double weights = 0, lengths = 0, allLengths = 0, backbeats = 0, changes = 0;
+  BeatReader sums(sorted, onsets, beats, kit, low);
   for (size_t k = 0; k < n; ++k) {
-    const double period = k + 1 < n ? beats[k + 1] - beats[k] : beats[k] - beats[k - 1];
-    const double near = heardAt(period);
-    while (o < onsets.size() && onsets[o].time < beats[k] - near)
-      ++o;
-    for (size_t i = o; i < onsets.size() && onsets[i].time <= beats[k] + near; ++i)
-      weight[k] += onsets[i].weight;
-    while (s < sorted.size() && sorted[s].start < beats[k] - near)
-      ++s;
-    chroma.fill(0);
-    for (size_t i = s; i < sorted.size() && sorted[i].start < beats[k] + period - near; ++i) {
-      const PlayedNote& note = sorted[i];
-      const double held = std::min(note.end - note.start, 2 * period);
-      chroma[note.pitch % 12] += held * note.velocity;
-      if (note.start <= beats[k] + near) {
-        const bool back = kit && backbeat(note.pitch);
-        (back ? backLength : length)[k] += held / period * note.velocity / 127.0;
-        if (back) backbeats[k] += note.velocity / 127.0;
-        low[k] = std::min<int>(low[k], note.pitch);
-      }
-    }
+    const BeatFeatures f = sums.next();
+    weights += f.weight;
+    lengths += f.length;
+    allLengths += f.length + f.backLength;
+    backbeats += f.backbeats;
+    changes += f.change;
     struck += low[k] < 128;
     kicked += kit && kick(low[k]);
-    if (k > 0) change[k] = distance(before, chroma);
-    before = chroma;
   }
-  if (double(kicked) < FLOOR * double(struck))
-    for (size_t k = 0; k < n; ++k) {
-      length[k] += backLength[k];
-      backbeats[k] = 0;
-    }
-  for (size_t k = 0; k < n; ++k) {
-    // Low against the beats around it; a beat with no new note has no bass.
-    double sum = 0;
-    int count = 0;
-    for (size_t i = k >= 8 ? k - 8 : 0; i < std::min(n, k + 9); ++i)
-      if (low[i] < 128) sum += low[i], ++count;
-    if (low[k] < 128) bass[k] = std::max(0.0, sum / count - low[k] + 2);
-  }
+  const bool floor = double(kicked) >= FLOOR * double(struck);
   // The bass moving to another pitch class than at the last beat with a new bass note: the
   // harmony's root changes at the bar line more than within the bar, and a bass that repeats its
   // note or octave keeps the harmony however loud it is played.
+  std::vector<double> accent(n, 0.0); // the new bass first, then every feature
+  double basses = 0, newBasses = 0;
   for (size_t k = 0, last = n; k < n; ++k) {
+    basses += bassAt(low, k);
     if (low[k] == 128) continue;
-    if (last < n && low[last] % 12 != low[k] % 12) newBass[k] = 1;
+    if (last < n && low[last] % 12 != low[k] % 12) accent[k] = 1, newBasses += 1;
     last = k;
   }
-  normalise(weight);
-  normalise(bass);
-  normalise(length);
-  normalise(change);
-  normalise(newBass);
-  normalise(backbeats);
-  std::vector<double> accent(n);
-  for (size_t k = 0; k < n; ++k)
-    accent[k] = weight[k] + bass[k] + LENGTH_WEIGHT * length[k] + change[k] + newBass[k] -
-                BACKBEAT * backbeats[k];
+  const double weightScale = scale(weights, n), bassScale = scale(basses, n),
+               lengthScale = scale(floor ? lengths : allLengths, n),
+               changeScale = scale(changes, n), newBassScale = scale(newBasses, n),
+               backbeatScale = scale(floor ? backbeats : 0, n);
+  BeatReader read(sorted, onsets, beats, kit, low);
+  for (size_t k = 0; k < n; ++k) {
+    const BeatFeatures f = read.next();
+    const double length = floor ? f.length : f.length + f.backLength;
+    accent[k] = f.weight * weightScale + bassAt(low, k) * bassScale +
+                LENGTH_WEIGHT * (length * lengthScale) + f.change * changeScale +
+                accent[k] * newBassScale - BACKBEAT * ((floor ? f.backbeats : 0) * backbeatScale);
+  }
   return accent;
 }
 
