@@ -134,10 +134,6 @@ bool playedOnKit(const std::vector<PlayedNote>& sorted) {
          double(together) >= 0.5 * double(kicks);
 }
 
-} // namespace
-
-namespace {
-
 // What one beat holds of each feature of beatAccents, before the features are weighed against
 // their means.
 struct BeatFeatures {

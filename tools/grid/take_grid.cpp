@@ -26,8 +26,8 @@ std::vector<PlayedNote> NoteCollector::finish(double end) {
 
 namespace {
 
-// A constant tempo in 4/4 from second 0: its first two beats (Grid::beats).
-// `bpm` quarters a minute, in 4/4 or in `meter` where one is given.
+// A constant tempo of `bpm` quarters a minute from second 0, in `meter`: its first two beats
+// (Grid::beats), counted as the meter counts them.
 Grid constantGrid(double bpm, std::pair<int, int> meter = {4, 4}) {
   Grid grid;
   grid.numerator = meter.first;
