@@ -439,10 +439,11 @@ Grid findGrid(std::vector<PlayedNote> notes, const GridOptions& options) {
     if (grid::oddHalves(onsets, beats, sorted)) {
       beats = grid::halves(beats);
       counted /= 2;
-    } else if ((options.numerator == 0 || compound(options.numerator, options.denominator)) &&
-               grid::dottedClock(onsets, counted)) {
-      counted *= 1.5;
-      beats = grid::fixedBeats(onsets, counted);
+    } else if (options.numerator == 0 || compound(options.numerator, options.denominator)) {
+      if (std::vector<double> dotted = grid::dottedClock(onsets, beats, counted); !dotted.empty()) {
+        beats = std::move(dotted);
+        counted *= 1.5;
+      }
     }
     // As sure of the pulse as the playing shows it at the beat counted: a clock given wrongly
     // leaves a grid that says it is unsure.

@@ -164,9 +164,11 @@ bool oddHalves(const std::vector<Onset>& onsets, const std::vector<double>& beat
                const std::vector<PlayedNote>& sorted);
 bool kitHalves(const std::vector<double>& beats, const std::vector<PlayedNote>& sorted);
 
-// Whether the beats of a clock `period` seconds apart are a piece's quarters counted in dotted
-// quarters: a 6/8 played to the host's clock, which counts quarters.
-bool dottedClock(const std::vector<Onset>& onsets, double period);
+// Where the beats of a clock `period` seconds apart (`clock`, as fixedBeats gives them) are a
+// piece's quarters counted in dotted quarters, a 6/8 played to the host's clock, which counts
+// quarters: the dotted beats, one and a half clock beats apart. Else none.
+std::vector<double> dottedClock(const std::vector<Onset>& onsets, const std::vector<double>& clock,
+                                double period);
 
 // The beats, or their eighths where they are half bars of five or seven eighths (a fast riff in
 // 5/8 counted in two, each beat two and a half eighths).

@@ -713,11 +713,13 @@ double weightOnBeats(const std::vector<Onset>& onsets, const std::vector<double>
 
 // Any eighths of the clock divide its dotted beats in three; a 6/8 also marks them (the bass,
 // the longer notes), where a piece in two, three or four marks the clock's own beats.
-bool dottedClock(const std::vector<Onset>& onsets, double period) {
-  const std::vector<double> dotted = fixedBeats(onsets, 1.5 * period);
-  return dividesInThree(onsets, dotted) &&
-         weightOnBeats(onsets, dotted) >
-             DOTTED_MARGIN * weightOnBeats(onsets, fixedBeats(onsets, period));
+std::vector<double> dottedClock(const std::vector<Onset>& onsets, const std::vector<double>& clock,
+                                double period) {
+  std::vector<double> dotted = fixedBeats(onsets, 1.5 * period);
+  if (dividesInThree(onsets, dotted) &&
+      weightOnBeats(onsets, dotted) > DOTTED_MARGIN * weightOnBeats(onsets, clock))
+    return dotted;
+  return {};
 }
 
 } // namespace quorb::grid

@@ -88,9 +88,11 @@ Pulse inducePulse(const std::vector<Onset>& onsets, double clock) {
     }
   };
   std::vector<double> period;
-  for (double p = FASTEST; p <= SLOWEST && clock <= 0; p *= PERIOD_STEP)
-    period.push_back(p);
-  if (clock > 0) period = {std::clamp(clock, BIN, LONGEST)}; // within the intervals gathered
+  if (clock > 0)
+    period = {std::clamp(clock, BIN, LONGEST)}; // within the intervals gathered
+  else
+    for (double p = FASTEST; p <= SLOWEST; p *= PERIOD_STEP)
+      period.push_back(p);
   const size_t n = period.size();
   std::vector<double> prior(n);
   for (size_t i = 0; i < n; ++i)
